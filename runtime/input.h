@@ -1,0 +1,60 @@
+// Keyboard and mouse.
+//
+// Key codes are DirectInput scan codes (1 Escape, 28 Return, 57 Space, 88 F12, 200 Up, 203 Left,
+// 205 Right, 208 Down, ...); -1 means "any key". The SDL backend maps every SDL scancode that has
+// a DirectInput counterpart; the null backend has no keyboard of its own. Both take scripted
+// input (below) on top.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rt {
+
+constexpr int kAnyKey = -1;
+
+// Samples the state of all 256 keys once; the game calls it once per frame.
+void examineKeyboard();
+// Non-zero while the key was down in the last sample.
+bool keyPushed(int key);
+// 1 exactly once after the key went up (in the first query after the release); -1 = any key.
+bool keyReleased(int key);
+// The platform's name of the key, "" when it has none.
+std::string keyName(int key);
+
+// DirectInput code for an SDL scancode and back; 0 when there is none.
+int keyCodeFromScancode(int sdlScancode);
+int scancodeFromKeyCode(int key);
+
+// Mouse, from the main window's events.
+int mouseX();
+int mouseY();
+bool mouseLeft();
+bool mouseRight();
+// Wheel notches gathered since the last call (the wheel delta divided by 120).
+int mouseWheel();
+
+// Scripted input for tests and demos: a text file of lines "<ms> <event> <args>" where ms counts
+// from startInputScript(). Events:
+//   key down <code> | key up <code> | key tap <code>      (tap: down now, up 60 ms later)
+//   text <characters...>                                   (typed characters, UTF-8 in the file)
+//   mouse move <x> <y> | mouse down left|right | mouse up left|right | mouse click left|right
+//   wheel <notches>
+//   close                                                  (the window's close button)
+// Blank lines and lines starting with '#' are skipped. Returns false when the file cannot be
+// read or a line cannot be parsed (the message says which).
+bool loadInputScript(const std::string& path, std::string* error = nullptr);
+void startInputScript();
+// Feeds the events that are due by now into the window events and key states; called by the
+// screen's event gathering.
+void pumpInputScript();
+bool inputScriptFinished();
+
+// Used by the screen backends to feed the key and mouse states from the window's events.
+void setKeyState(int key, bool down);
+void setMouseState(int x, int y, bool left, bool right);
+void addMouseWheel(int delta);
+// Resets every key and button (window lost focus).
+void releaseAllInput();
+
+}  // namespace rt

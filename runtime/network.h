@@ -1,0 +1,75 @@
+// Network over POSIX sockets: TCP listeners and connections, UDP servers and links.
+//
+// Every socket is non-blocking once it exists, so nothing here stalls the frame loop except the
+// client connect, which gives up after a time-out. TCP sockets set TCP_NODELAY: messages go out
+// as a header and a payload, and Nagle's algorithm would hold the second write back.
+//
+// A UDP server turns every distinct sender address into a peer connection, so that data can be
+// received from it and sent back to it like any other connection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/objects.h"
+
+namespace rt {
+
+bool initNetwork();
+void shutdownNetwork();
+
+enum NetMode : int { kTcp = 1, kUdp = 2 };
+
+// kTcp: listener on all interfaces, backlog 100. kUdp: socket bound to all interfaces.
+// bindAddress may name one local address instead (tests bind to 127.0.0.1).
+Handle createServer(int32_t number, int port, int mode, const std::string& bindAddress = "");
+// Closes the server and every connection it accepted or created.
+void closeServer(uint32_t server);
+int serverPort(uint32_t server);  // the bound port (useful after binding port 0)
+
+constexpr int kConnectTimeoutMs = 5000;
+
+// kTcp: connects to host (name or dotted address), giving up after timeoutMs.
+// kUdp: an unconnected socket that remembers host:port as the target of every send.
+Handle openConnection(int32_t number, const std::string& host, int port, int mode,
+                      int timeoutMs = kConnectTimeoutMs);
+void closeConnection(uint32_t connection);
+bool connectionExists(uint32_t connection);
+
+enum NetEvent : int {
+  kNetNone = 0,
+  kNetConnected = 1,     // a client connected to a TCP server
+  kNetData = 2,          // data waits on the named connection (TCP client, or UDP peer)
+  kNetDisconnected = 4,  // a TCP client closed; its connection is gone after this event
+};
+
+struct ServerEvent {
+  int type = kNetNone;
+  Handle server = 0;
+  Handle connection = 0;
+};
+
+// Polls every server for one event. Level-triggered: a connection whose data has not been read
+// is reported again at the next poll.
+int pollServers(ServerEvent* out);
+
+// kNetData when data waits on a connection made by openConnection (a UDP link reads one
+// datagram of at most 2048 bytes at this point and keeps it until it is consumed).
+int pollConnection(uint32_t connection);
+
+constexpr int kMaxDatagram = 2048;
+
+// TCP: what has arrived, up to length. UDP: from the pending datagram; what is not taken stays
+// for the next call. Returns the bytes read (> 0), 0 when nothing waits, -1 when the peer closed
+// the connection or it failed.
+int receiveBytes(uint32_t connection, void* buffer, int length);
+
+// Sends without blocking: returns the bytes the system accepted (possibly fewer than length,
+// possibly 0 when its buffer is full), or -1 on an error. UDP sends one datagram (all or -1).
+int sendBytes(uint32_t connection, const void* data, int length);
+
+// The peer's address in dotted form and its port ("" and 0 when unknown).
+std::string connectionAddress(uint32_t connection);
+int connectionPort(uint32_t connection);
+
+}  // namespace rt

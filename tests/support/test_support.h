@@ -1,0 +1,38 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh folder under /tmp, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& bytes);
+void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
+std::string readFile(const std::string& path);
+
+// A private X server for tests that need a display: started once per test process on a free
+// display number, DISPLAY set to it, stopped at exit. Returns false (and the test should skip)
+// when Xvfb is not installed.
+bool startXvfb();
+
+std::string sourceDir();  // the repository
+std::string binaryDir();  // the build tree that holds the executables and Data
+
+// Runs a command and returns its exit status, standard output in *output when given.
+int runCommand(const std::string& command, std::string* output = nullptr);
+
+}  // namespace test
