@@ -1,0 +1,85 @@
+// The main loop: the menu loop while no match runs, otherwise one game frame per pass in a
+// fixed order.
+
+#include "app/app.h"
+#include "runtime/clock.h"
+#include "runtime/input.h"
+#include "runtime/log.h"
+#include "runtime/screen.h"
+#include "ui/menu.h"
+
+namespace {
+
+constexpr int kTitleBarHeight = 28;
+constexpr int kTitleBarButtons = 256;  // the right end of the title strip holds its buttons
+
+bool isMouseButton(int code) {
+  return code == rt::kEventLeftDown || code == rt::kEventLeftUp || code == rt::kEventRightDown ||
+         code == rt::kEventRightUp;
+}
+
+// A press in the title strip drags the window; the GUI must not see it as a click.
+bool inTitleStrip(const rt::WindowEvent& e) {
+  return e.x >= 0 && e.x < app.width - kTitleBarButtons && e.y >= 0 && e.y < kTitleBarHeight;
+}
+
+uint32_t lastRateLog = 0;
+
+}  // namespace
+
+void LogFrameRate(bool now) {
+  if (!now && app.now - lastRateLog < 5000) return;
+  lastRateLog = app.now;
+  rt::logLine("FRAME", "fps=%.1f frames=%llu", rt::measuredFrameRate(),
+              static_cast<unsigned long long>(rt::framesPresented()));
+}
+
+void CollectWindowEvents() {
+  app.events.clear();
+  rt::WindowEvent e;
+  while (rt::windowEvent(&e) != rt::kEventNone) {
+    if (e.code == rt::kEventClose) app.quitRequested = true;
+    if (e.code == rt::kEventLeftDown && inTitleStrip(e)) continue;
+    app.events.push_back(e);
+    // One mouse button per frame: the GUI's mouse step reads the frame's last event.
+    if (isMouseButton(e.code)) break;
+  }
+  rt::delay(app.frameDelay);
+  app.now = rt::milliseconds();
+  LogFrameRate(false);
+}
+
+void GameFrame() {
+  // 2. Network: the host's server first, then this process's client connection.
+
+  // 3.-4. Window events and the mouse for the GUI.
+  CollectWindowEvents();
+
+  // 5. Keyboard, clear, begin drawing.
+  rt::examineKeyboard();
+  rt::clearScreen(0);
+  if (rt::beginDrawing()) {
+    // 6. The world, bottom to top: visible range, ground layer, decals, upper layers, items,
+    //    boxes, barrels, players, particles, lights, name tags, HUD and score table, chat.
+    // 7. The quit question, while it is open.
+    rt::endDrawing();  // 8.
+  }
+  // 9. Round control on the host.
+  // 10. Local movement (unless the chat input is active), then the camera.
+  // 11. Position message, remote players, barrel requests, item pickups.
+  // 12. The title bar in match mode.
+  // 13. Screenshot on a release of F12.
+  // 14. Flip, paced to 80 frames per second.
+  rt::flipScreen();
+  // 15. A close request ends the program after this pass.
+  if (app.quitRequested) EndProgram(0);
+}
+
+int RunGame(const Options& options) {
+  if (!StartUp(options)) EndProgram(1);
+  rt::logLine("START", "main loop");
+  for (;;) {
+    if (!menu.inGame) RunMenu();
+    if (menu.inGame) GameFrame();
+  }
+}

@@ -1,0 +1,50 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+
+namespace {
+
+const char* kUsage =
+    "Usage: powderbox [options]\n"
+    "\n"
+    "  --headless           no window and no sound device (for hosts, bots and tests)\n"
+    "  --data DIR           the folder that holds Data (default: next to the program)\n"
+    "  --log FILE           write a log line per notable event to FILE (- for stderr)\n"
+    "  --input-script FILE  replay timed key and mouse events from FILE\n"
+    "  --help               show this text\n"
+    "  --version            show the version\n"
+    "\n"
+    "Environment: POWDERBOX_DATA (data folder), POWDERBOX_LOG (log file),\n"
+    "POWDERBOX_SEED (fixed random seed).\n";
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, Options* options) {
+  if (const char* log = getenv("POWDERBOX_LOG")) options->logPath = log;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (!strcmp(arg, "--version")) {
+      printf("Powderbox %s\n", POWDERBOX_VERSION);
+      return 0;
+    } else if (!strcmp(arg, "--headless")) {
+      options->headless = true;
+    } else if (!strcmp(arg, "--log") && hasValue) {
+      options->logPath = argv[++i];
+    } else if (!strcmp(arg, "--input-script") && hasValue) {
+      options->inputScript = argv[++i];
+    } else if (!strcmp(arg, "--data") && hasValue) {
+      options->dataRoot = argv[++i];
+    } else {
+      fprintf(stderr, "powderbox: unknown or incomplete option '%s'\n\n%s", arg, kUsage);
+      return 2;
+    }
+  }
+  return -1;
+}
+

@@ -1,0 +1,124 @@
+// Start-up, in a fixed order: runtime services, screen behind the logo window, data, world.
+
+#include <atomic>
+
+#include "app/app.h"
+#include "runtime/clock.h"
+#include "runtime/files.h"
+#include "runtime/input.h"
+#include "runtime/log.h"
+#include "runtime/network.h"
+#include "runtime/screen.h"
+#include "runtime/sound.h"
+
+AppState app;
+MenuState menu;
+
+namespace {
+
+constexpr int kMainWindow = 0;
+constexpr int kLogoWindow = 2;
+constexpr int kLogoImage = 0;
+constexpr uint32_t kMinimumLogoTime = 2000;  // ms the logo stays up, however fast loading was
+
+// The logo thread and the main thread share one flag: 0 at start, -1 once the logo window is
+// shown, 1 when the main window is up and the logo may go.
+std::atomic<int> logoState{0};
+rt::Handle logoThread = 0;
+
+void runLogoWindow() {
+  rt::Handle window = rt::openLogoWindow(kLogoWindow, kLogoImage, app.title);
+  if (window) rt::delay(200);  // let the window system map it before loading hogs the CPU
+  logoState = -1;
+  while (logoState != 1) {
+    if (window) rt::pumpLogoWindow(window);
+    rt::delay(5);
+  }
+  if (window) rt::closeLogoWindow(window);
+}
+
+bool openScreen(const Options& options) {
+  app.screenOpenedAt = rt::milliseconds();
+  bool ok = rt::initScreenSystem(options.headless ? rt::Backend::Null : rt::Backend::Sdl);
+  if (ok) {
+    app.window = rt::openWindow(kMainWindow, 0, 0, app.width, app.height, app.title,
+                                rt::kWindowCentred | rt::kWindowBorderless | rt::kWindowHidden);
+    ok = app.window && rt::openWindowedScreen(app.window, 0, 0, app.width, app.height);
+  }
+  if (!ok) {
+    rt::closeWindow(kMainWindow);
+    rt::logLine("START", "screen could not be opened");
+    rt::messageBox("ERROR!!", "Initialisation of DirectX 9 screen are failed!");
+    return false;
+  }
+  rt::logLine("START", "screen opened %dx%d%s", app.width, app.height,
+              options.headless ? " (headless)" : "");
+  return true;
+}
+
+}  // namespace
+
+bool StartUp(const Options& options) {
+  // 1. Runtime services. Nothing is checked here: a missing service fails later where it is used.
+  if (!options.dataRoot.empty()) rt::setDataRoot(options.dataRoot);
+  rt::logLine("START", "data root %s", rt::dataRoot().c_str());
+  rt::initNetwork();
+  if (!rt::initSoundSystem(options.headless ? rt::Backend::Null : rt::Backend::Sdl)) {
+    rt::logLine("START", "no sound device: running silent");
+  }
+
+  // 2. Particle types with their "Default" type (particle engine).
+  // 3. Error texts of the typefaces and the archives (fonts, archives).
+  // 4.-5. User folder, Config.ini and the language file (configuration).
+
+  // 6. The application record.
+  app.now = rt::milliseconds();
+  app.frameDelay = 10;
+  app.quitRequested = false;
+
+  // 7. The logo picture.
+  std::vector<uint8_t> logo;
+  if (rt::readWholeFile("Data\\WindowLogo.png", &logo, 16 << 20)) {
+    rt::decodeImage(kLogoImage, logo.data(), logo.size());
+  }
+
+  // 8. The screen; without it the program ends here.
+  if (!openScreen(options)) return false;
+
+  // 9. The logo thread; wait until its window is shown.
+  logoThread = rt::startThread(runLogoWindow);
+  while (logoState != -1) rt::delay(10);
+
+  // 10.-12. Built-in pictures and the data archives (resources).
+  // 13.-14. Key names; editing keys for the text fields (configuration, widgets).
+  // 15.-16. Tile size, world tables and the player colours (world).
+  // 17. Chat box (widgets).
+  // 18. Menu state, the server-list lock, frame pacing.
+  menu.currentMenu = "Main Menu";
+  menu.inGame = false;
+  rt::setFrameRate(80);
+  // 19. Lights and particles (lights, particles).
+
+  // 20. Keep the logo up for at least two seconds, then swap it for the main window.
+  while (rt::milliseconds() - app.screenOpenedAt < kMinimumLogoTime) rt::delay(100);
+  rt::showWindow(app.window);
+  logoState = 1;
+  rt::waitThread(logoThread);
+  rt::raiseWindow(app.window);
+  rt::logLine("START", "main window shown %u ms after the screen opened",
+              rt::milliseconds() - app.screenOpenedAt);
+
+  if (!options.inputScript.empty()) rt::startInputScript();
+  return true;
+}
+
+void EndProgram(int exitCode) {
+  LogFrameRate(true);
+  rt::logLine("END", "exit %d", exitCode);
+  // Reverse order of start-up: windows and screen last, so that nothing draws into a dead device.
+  rt::shutdownSoundSystem();
+  rt::shutdownNetwork();
+  rt::shutdownScreenSystem();
+  rt::closeLog();
+  std::exit(exitCode);
+}

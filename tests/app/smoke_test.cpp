@@ -1,0 +1,128 @@
+// The program as a user meets it: started under a private X server, its main window appears
+// after the logo, it is closed through the window system, and it exits cleanly.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The game's main window: a viewable top-level window of 1024 x 768 titled like the game.
+Window findMainWindow(Display* display) {
+  Window root = DefaultRootWindow(display), parent, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && !found; ++i) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, children[i], &attributes)) continue;
+    if (attributes.map_state != IsViewable || attributes.width != 1024 ||
+        attributes.height != 768) {
+      continue;
+    }
+    char* name = nullptr;
+    if (XFetchName(display, children[i], &name) && name) {
+      if (std::string(name).find("Powderbox") != std::string::npos) found = children[i];
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+void askToClose(Display* display, Window window) {
+  XEvent event = {};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, window, False, NoEventMask, &event);
+  XFlush(display);
+}
+
+bool waitForExit(pid_t pid, int* status, int timeoutMs) {
+  auto start = Clock::now();
+  while (msSince(start) < timeoutMs) {
+    if (waitpid(pid, status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(Smoke, StartsShowsMainWindowAfterLogoAndClosesCleanly) {
+  if (!test::startXvfb()) GTEST_SKIP() << "Xvfb is not installed";
+  test::TempDir dir;
+  std::string log = dir.file("game.log");
+  std::string program = test::binaryDir() + "/powderbox";
+
+  auto started = Clock::now();
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("ALSOFT_DRIVERS", "null", 1);
+    setenv("APPDATA", dir.path().c_str(), 1);
+    execl(program.c_str(), program.c_str(), "--log", log.c_str(), "--data",
+          test::binaryDir().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  Window window = 0;
+  long shownAfter = 0;
+  while (!window && msSince(started) < 30000) {
+    window = findMainWindow(display);
+    shownAfter = msSince(started);
+    if (!window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!window) kill(pid, SIGKILL);
+  ASSERT_NE(window, 0u) << "no main window within 30 s";
+  EXPECT_GE(shownAfter, 2000) << "the main window must wait for the logo";
+
+  // Let it run some frames, then close it like a user would.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  askToClose(display, window);
+  int status = 0;
+  bool exited = waitForExit(pid, &status, 15000);
+  if (!exited) kill(pid, SIGKILL);
+  XCloseDisplay(display);
+  ASSERT_TRUE(exited) << "the program did not end after its window was closed";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  std::string text = test::readFile(log);
+  EXPECT_NE(text.find("START main window shown"), std::string::npos) << text;
+  // The frame rate is paced to 80: far below means the loop stalls, above means no pacing.
+  std::smatch match;
+  std::string last;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), std::regex("fps=([0-9.]+)"));
+       it != std::sregex_iterator(); ++it) {
+    last = (*it)[1];
+  }
+  ASSERT_FALSE(last.empty()) << text;
+  double fps = std::stod(last);
+  EXPECT_GT(fps, 40.0) << text;
+  EXPECT_LT(fps, 86.0) << text;
+}

@@ -1,0 +1,39 @@
+#include "ui/menu.h"
+
+#include "app/app.h"
+#include "runtime/input.h"
+#include "runtime/screen.h"
+
+namespace {
+
+constexpr int kLogoImage = 0;
+rt::Handle logoSprite = 0;
+rt::Handle logoQuad = 0;
+
+// Until the menu pages exist the menu shows the logo on a dark background.
+void drawPlaceholder() {
+  if (!logoQuad && rt::imageExists(kLogoImage)) {
+    logoSprite = rt::createSpriteFromImage(rt::kAnyNumber, kLogoImage);
+    if (logoSprite) logoQuad = rt::createSprite3D(rt::kAnyNumber, logoSprite);
+  }
+  if (!logoQuad) return;
+  float w = rt::sprite3DWidth(logoQuad);
+  float h = rt::sprite3DHeight(logoQuad);
+  rt::displaySprite3D(logoQuad, (app.width - w) / 2, (app.height - h) / 2, 255);
+}
+
+}  // namespace
+
+void RunMenu() {
+  while (!menu.inGame) {
+    CollectWindowEvents();
+    rt::examineKeyboard();
+    rt::clearScreen(0x201810);
+    if (rt::beginDrawing()) {
+      drawPlaceholder();
+      rt::endDrawing();
+    }
+    rt::flipScreen();
+    if (app.quitRequested) EndProgram(0);
+  }
+}
