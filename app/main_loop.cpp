@@ -6,7 +6,9 @@
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
+#include "ui/config.h"
 #include "ui/menu.h"
+#include "ui/screenshot.h"
 
 namespace {
 
@@ -69,10 +71,14 @@ void GameFrame() {
   // 11. Position message, remote players, barrel requests, item pickups.
   // 12. The title bar in match mode.
   // 13. Screenshot on a release of F12.
+  CheckScreenshotKey();
   // 14. Flip, paced to 80 frames per second.
   rt::flipScreen();
   // 15. A close request ends the program after this pass.
-  if (app.quitRequested) EndProgram(0);
+  if (app.quitRequested) {
+    SaveConfig();
+    EndProgram(0);
+  }
 }
 
 int RunGame(const Options& options) {

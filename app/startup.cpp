@@ -10,6 +10,8 @@
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
+#include "ui/config.h"
+#include "ui/language.h"
 
 AppState app;
 MenuState menu;
@@ -69,7 +71,12 @@ bool StartUp(const Options& options) {
 
   // 2. Particle types with their "Default" type (particle engine).
   // 3. Error texts of the typefaces and the archives (fonts, archives).
-  // 4.-5. User folder, Config.ini and the language file (configuration).
+  // 4. The user folder and Config.ini.
+  SetConfigFolder(UserFolder());
+  LoadConfig();
+  // 5. The language file of the configured language. Without it every label would be blank
+  //    and the menus unusable, so English stands in.
+  if (!LoadLanguage(LanguagePath(config.language))) LoadLanguage(LanguagePath("English"));
 
   // 6. The application record.
   app.now = rt::milliseconds();
@@ -90,7 +97,9 @@ bool StartUp(const Options& options) {
   while (logoState != -1) rt::delay(10);
 
   // 10.-12. Built-in pictures and the data archives (resources).
-  // 13.-14. Key names; editing keys for the text fields (configuration, widgets).
+  // 13. Key names, now that the screen is up and the keyboard layout is known.
+  FillKeyNames();
+  // 14. Editing keys for the text fields (widgets).
   // 15.-16. Tile size, world tables and the player colours (world).
   // 17. Chat box (widgets).
   // 18. Menu state, the server-list lock, frame pacing.

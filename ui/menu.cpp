@@ -3,6 +3,8 @@
 #include "app/app.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
+#include "ui/config.h"
+#include "ui/screenshot.h"
 
 namespace {
 
@@ -33,7 +35,11 @@ void RunMenu() {
       drawPlaceholder();
       rt::endDrawing();
     }
+    CheckScreenshotKey();
     rt::flipScreen();
-    if (app.quitRequested) EndProgram(0);
+    if (app.quitRequested) {
+      SaveConfig();
+      EndProgram(0);
+    }
   }
 }
