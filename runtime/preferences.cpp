@@ -25,6 +25,8 @@ constexpr size_t kMaxLineLength = 16 * 1024;
 struct PreferenceGroup {
   std::string name;
   std::vector<std::pair<std::string, std::string>> keys;
+  // Key -> index into keys, so that reading a big file stays linear.
+  std::unordered_map<std::string, size_t, NoCaseHash, NoCaseEqual> index;
 };
 
 struct Preferences {
@@ -58,24 +60,16 @@ std::vector<std::string> splitLines(const std::vector<uint8_t>& bytes) {
   return lines;
 }
 
-PreferenceGroup* findGroup(std::vector<PreferenceGroup>& groups, const std::string& name) {
-  for (PreferenceGroup& group : groups) {
-    if (equalNoCase(group.name, name)) return &group;
-  }
-  return nullptr;
-}
-
 const std::string* findKey(const PreferenceGroup& group, const std::string& key) {
-  for (const auto& [name, value] : group.keys) {
-    if (equalNoCase(name, key)) return &value;
-  }
-  return nullptr;
+  auto it = group.index.find(key);
+  return it == group.index.end() ? nullptr : &group.keys[it->second].second;
 }
 
 // A group named twice continues the first; a key given twice keeps its first value, so a
 // lookup and a listing of the group always agree.
 std::vector<PreferenceGroup> parsePreferences(const std::vector<uint8_t>& bytes) {
   std::vector<PreferenceGroup> groups(1);
+  std::unordered_map<std::string, size_t, NoCaseHash, NoCaseEqual> groupIndex;
   size_t current = 0;
   for (const std::string& raw : splitLines(bytes)) {
     std::string line = trim(raw);
@@ -83,20 +77,23 @@ std::vector<PreferenceGroup> parsePreferences(const std::vector<uint8_t>& bytes)
     if (line[0] == '[') {
       size_t close = line.find(']');
       std::string name = trim(line.substr(1, close == std::string::npos ? close : close - 1));
-      PreferenceGroup* existing = findGroup(groups, name);
-      if (existing && existing != &groups[0]) {
-        current = static_cast<size_t>(existing - groups.data());
+      auto existing = groupIndex.find(name);
+      if (existing != groupIndex.end()) {
+        current = existing->second;
       } else {
-        groups.push_back({name, {}});
+        groups.push_back({name, {}, {}});
         current = groups.size() - 1;
+        groupIndex.emplace(name, current);
       }
       continue;
     }
     size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
     std::string key = trim(line.substr(0, equals));
-    if (key.empty() || findKey(groups[current], key)) continue;
-    groups[current].keys.emplace_back(key, trim(line.substr(equals + 1)));
+    PreferenceGroup& group = groups[current];
+    if (key.empty() || group.index.count(key)) continue;
+    group.index.emplace(key, group.keys.size());
+    group.keys.emplace_back(key, trim(line.substr(equals + 1)));
   }
   return groups;
 }

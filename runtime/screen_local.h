@@ -1,6 +1,24 @@
 // Inside the runtime only: what the screen backends, the input services and the input script
 // share. Nothing outside runtime/ includes this.
+//
+// screen.cpp keeps every table (windows, sprites, 3D sprites), the quad geometry, the draw
+// recorder, frame pacing and the event queue. A backend only turns calls into windows, textures
+// and pixels. A new backend fills a ScreenBackend with:
+//   init / shutdown            start and stop the platform (init false: no display)
+//   window*                    create (hidden or shown, centred, borderless), destroy, show,
+//                              hide, raise, minimize, title, visible
+//   openScreen / closeScreen   a drawing surface in a window's client area
+//   createTexture              from RGBA bytes (null on failure); destroyTexture
+//   drawQuad                   one textured quad: screen corners, uv, 0x00RRGGBB corner colours,
+//                              alpha and the Direct3D blend pair; destination alpha must read 1
+//   clear, canDraw, present, readPixels (RGBA, back buffer before present)
+//   pumpEvents                 feeds pushWindowEvent and the key and mouse states
+//   messageBox
+// and returns it from a function declared below; initScreenSystem picks it.
 #pragma once
+
+#include <cstdint>
+#include <string>
 
 #include "runtime/screen.h"
 
@@ -8,5 +26,46 @@ namespace rt {
 
 // Queues an event for windowEvent() (used by the backends' event pumps and the input script).
 void pushWindowEvent(const WindowEvent& event);
+
+// Native objects are opaque to screen.cpp; each backend knows what its pointers hold.
+using NativeWindow = void*;
+using NativeTexture = void*;
+
+struct ScreenBackend {
+  Backend kind;
+  bool (*init)();
+  void (*shutdown)();
+
+  NativeWindow (*createWindow)(int x, int y, int width, int height, const std::string& title,
+                               uint32_t flags);
+  void (*destroyWindow)(NativeWindow window);
+  void (*showWindow)(NativeWindow window);
+  void (*hideWindow)(NativeWindow window);
+  void (*raiseWindow)(NativeWindow window);
+  void (*minimizeWindow)(NativeWindow window);
+  void (*setWindowTitle)(NativeWindow window, const std::string& title);
+  bool (*windowVisible)(NativeWindow window);
+
+  bool (*openScreen)(NativeWindow window, int x, int y, int width, int height);
+  void (*closeScreen)();
+
+  NativeTexture (*createTexture)(int width, int height, const uint8_t* rgba);
+  void (*destroyTexture)(NativeTexture texture);
+  // Corners are in the game's pixel convention (pixel centres on whole numbers).
+  void (*drawQuad)(NativeTexture texture, const DrawnQuad& quad);
+
+  void (*clear)(uint8_t red, uint8_t green, uint8_t blue);
+  bool (*canDraw)();
+  void (*present)();
+  bool (*readPixels)(int x, int y, int width, int height, uint8_t* rgba);
+  void (*pumpEvents)();
+  void (*messageBox)(const std::string& caption, const std::string& text);
+};
+
+const ScreenBackend& sdlScreenBackend();
+const ScreenBackend& nullScreenBackend();
+
+// Writes a message box's texts to standard error (no display, or the display refused).
+void messageToStderr(const std::string& caption, const std::string& text);
 
 }  // namespace rt

@@ -1,6 +1,8 @@
 // The program as a user meets it: started under a private X server, its main window appears
 // after the logo, it is closed through the window system, and it exits cleanly.
 
+#include <gtest/gtest.h>
+// After gtest: the X headers define macros (None, Bool, Status) that clash with it.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <signal.h>
@@ -12,8 +14,6 @@
 #include <regex>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "support/test_support.h"
 
@@ -115,9 +115,9 @@ TEST(Smoke, StartsShowsMainWindowAfterLogoAndClosesCleanly) {
   std::string text = test::readFile(log);
   EXPECT_NE(text.find("START main window shown"), std::string::npos) << text;
   // The frame rate is paced to 80: far below means the loop stalls, above means no pacing.
-  std::smatch match;
   std::string last;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), std::regex("fps=([0-9.]+)"));
+  std::regex rate("fps=([0-9.]+)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), rate);
        it != std::sregex_iterator(); ++it) {
     last = (*it)[1];
   }

@@ -1,0 +1,290 @@
+// The screen's tables, quad geometry, events and pacing, on the null backend (no display).
+#include "runtime/screen.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "runtime/clock.h"
+#include "runtime/screen_local.h"
+
+namespace {
+
+class ScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
+    rt::setDrawRecorder(&drawn);
+  }
+  void TearDown() override {
+    rt::setDrawRecorder(nullptr);
+    rt::setBlendMode(5, 6);
+    rt::shutdownScreenSystem();
+  }
+
+  // A sprite of the given size from a fresh image.
+  rt::Handle makeSprite(int32_t number, int width, int height) {
+    std::vector<uint8_t> white(static_cast<size_t>(width * height * 4), 255);
+    rt::Handle image = rt::createImage(-1, width, height, white.data());
+    rt::Handle sprite = rt::createSpriteFromImage(number, image);
+    rt::freeImage(image);
+    return sprite;
+  }
+
+  std::vector<rt::DrawnQuad> drawn;
+};
+
+void expectCorner(const rt::Vec2& corner, float x, float y) {
+  EXPECT_NEAR(corner.x, x, 1e-3) << "expected (" << x << ", " << y << ")";
+  EXPECT_NEAR(corner.y, y, 1e-3) << "expected (" << x << ", " << y << ")";
+}
+
+TEST_F(ScreenTest, CreatingUnderAUsedNumberFreesTheOldObject) {
+  rt::Handle first = makeSprite(5, 8, 8);
+  ASSERT_NE(first, 0u);
+  rt::Handle second = makeSprite(5, 16, 4);
+  ASSERT_NE(second, 0u);
+  EXPECT_NE(first, second);
+  EXPECT_FALSE(rt::spriteExists(first));
+  EXPECT_TRUE(rt::spriteExists(5));
+  EXPECT_EQ(rt::spriteWidth(5), 16);
+  EXPECT_EQ(rt::spriteHeight(second), 4);
+
+  rt::Handle quadA = rt::createSprite3D(7, 5);
+  rt::Handle quadB = rt::createSprite3D(7, second);
+  ASSERT_NE(quadA, 0u);
+  ASSERT_NE(quadB, 0u);
+  EXPECT_FALSE(rt::sprite3DExists(quadA));
+  EXPECT_TRUE(rt::sprite3DExists(7));
+  EXPECT_EQ(rt::sprite3DTexture(7), second);
+}
+
+TEST_F(ScreenTest, HandlesAreFreshAndNeverSlotNumbers) {
+  std::vector<rt::Handle> seen;
+  for (int i = 0; i < 20; ++i) {
+    rt::Handle sprite = makeSprite(i % 2 == 0 ? 3 : rt::kAnyNumber, 2, 2);
+    rt::Handle quad = rt::createSprite3D(rt::kAnyNumber, sprite);
+    for (rt::Handle h : {sprite, quad}) {
+      ASSERT_NE(h, 0u);
+      EXPECT_NE(h >> 16, 0u);
+      for (rt::Handle old : seen) EXPECT_NE(h, old);
+      seen.push_back(h);
+    }
+    rt::freeSprite3D(quad);
+    if (i % 2 == 1) rt::freeSprite(sprite);
+  }
+  EXPECT_EQ(makeSprite(65536, 2, 2), 0u);
+  EXPECT_EQ(makeSprite(-2, 2, 2), 0u);
+}
+
+TEST_F(ScreenTest, MissingObjectsAreIgnored) {
+  EXPECT_EQ(rt::createSprite3D(1, 999), 0u);
+  EXPECT_FALSE(rt::sprite3DExists(1));
+  EXPECT_EQ(rt::createSpriteFromImage(1, 12345), 0u);
+  EXPECT_EQ(rt::createSpriteFromMemory(1, "not a picture", 13), 0u);
+  EXPECT_EQ(rt::createSpriteFromMemory(1, nullptr, 0), 0u);
+  EXPECT_EQ(rt::spriteWidth(42), 0);
+  EXPECT_EQ(rt::sprite3DWidth(42), 0.0f);
+  EXPECT_EQ(rt::sprite3DTexture(0x7FFF0000), 0u);
+  const rt::Vec2 corners[4] = {};
+  const uint32_t colours[4] = {};
+  rt::sizeSprite3D(42, 1, 1);
+  rt::rotateSprite3D(42, 10, 1);
+  rt::transformSprite3D(42, corners);
+  rt::setSprite3DTexCoords(42, corners);
+  rt::clipSprite3D(42, 0, 0, 1, 1);
+  rt::setSprite3DColours(42, colours);
+  rt::displaySprite3D(42, 0, 0);
+  rt::freeSprite(42);
+  rt::freeSprite3D(42);
+  rt::closeWindow(42);
+  rt::showWindow(42);
+  EXPECT_FALSE(rt::windowVisible(42));
+  EXPECT_TRUE(drawn.empty());
+}
+
+TEST_F(ScreenTest, QuadOfAFreedSpriteDrawsNothing) {
+  rt::Handle sprite = makeSprite(1, 4, 4);
+  rt::Handle quad = rt::createSprite3D(2, sprite);
+  rt::freeSprite(sprite);
+  rt::displaySprite3D(quad, 10, 10);
+  EXPECT_TRUE(drawn.empty());
+  // A new sprite under the same number is another object; the quad still names the old one.
+  makeSprite(1, 4, 4);
+  rt::displaySprite3D(quad, 10, 10);
+  EXPECT_TRUE(drawn.empty());
+}
+
+TEST_F(ScreenTest, NewQuadCoversTheWholeSpriteInWhite) {
+  rt::Handle sprite = makeSprite(1, 32, 16);
+  rt::Handle quad = rt::createSprite3D(1, sprite);
+  rt::displaySprite3D(quad, 100, 50, 300);
+  ASSERT_EQ(drawn.size(), 1u);
+  const rt::DrawnQuad& q = drawn[0];
+  EXPECT_EQ(q.sprite3D, quad);
+  EXPECT_EQ(q.texture, sprite);
+  expectCorner(q.corners[0], 100, 50);
+  expectCorner(q.corners[1], 132, 50);
+  expectCorner(q.corners[2], 132, 66);
+  expectCorner(q.corners[3], 100, 66);
+  expectCorner(q.uv[0], 0, 0);
+  expectCorner(q.uv[2], 1, 1);
+  for (uint32_t c : q.colours) EXPECT_EQ(c, 0xFFFFFFu);
+  EXPECT_EQ(q.alpha, 255);  // clamped
+  EXPECT_EQ(q.sourceBlend, 5);
+  EXPECT_EQ(q.destinationBlend, 6);
+}
+
+TEST_F(ScreenTest, RotationTurnsClockwiseAboutTheCentre) {
+  rt::Handle quad = rt::createSprite3D(1, makeSprite(1, 8, 8));
+  rt::sizeSprite3D(quad, 200, 100);
+  rt::rotateSprite3D(quad, 90, 0);
+  rt::displaySprite3D(quad, 0, 0);
+  ASSERT_EQ(drawn.size(), 1u);
+  // Centre (100, 50); the top-left corner swings round to the top right.
+  expectCorner(drawn[0].corners[0], 150, -50);
+  expectCorner(drawn[0].corners[1], 150, 150);
+  expectCorner(drawn[0].corners[2], 50, 150);
+  expectCorner(drawn[0].corners[3], 50, -50);
+
+  rt::sizeSprite3D(quad, 100, 100);
+  rt::rotateSprite3D(quad, -135, 1);  // 90 - 135 = -45
+  EXPECT_FLOAT_EQ(rt::sprite3DRotation(quad), -45);
+  rt::rotateSprite3D(quad, 90, 1);
+  rt::displaySprite3D(quad, 0, 0);
+  ASSERT_EQ(drawn.size(), 2u);
+  float r = 50 * std::sqrt(2.0f);
+  expectCorner(drawn[1].corners[0], 50, 50 - r);  // top-left now at the top
+  expectCorner(drawn[1].corners[1], 50 + r, 50);
+  expectCorner(drawn[1].corners[2], 50, 50 + r);
+  expectCorner(drawn[1].corners[3], 50 - r, 50);
+}
+
+TEST_F(ScreenTest, ExplicitCornersUntilSizedAgain) {
+  rt::Handle quad = rt::createSprite3D(1, makeSprite(1, 10, 10));
+  rt::rotateSprite3D(quad, 30, 0);
+  const rt::Vec2 corners[4] = {{2, 0}, {12, 1}, {10, 11}, {0, 10}};
+  rt::transformSprite3D(quad, corners);
+  rt::displaySprite3D(quad, 5, 6);
+  rt::sizeSprite3D(quad, 20, 4);
+  rt::rotateSprite3D(quad, 0, 0);
+  rt::displaySprite3D(quad, 5, 6);
+  ASSERT_EQ(drawn.size(), 2u);
+  expectCorner(drawn[0].corners[0], 7, 6);
+  expectCorner(drawn[0].corners[1], 17, 7);
+  expectCorner(drawn[0].corners[2], 15, 17);
+  expectCorner(drawn[0].corners[3], 5, 16);
+  expectCorner(drawn[1].corners[2], 25, 10);
+  EXPECT_FLOAT_EQ(rt::sprite3DWidth(quad), 20);
+  EXPECT_FLOAT_EQ(rt::sprite3DHeight(quad), 4);
+}
+
+TEST_F(ScreenTest, TextureCoordinatesColoursAndBlend) {
+  rt::Handle quad = rt::createSprite3D(1, makeSprite(1, 64, 32));
+  rt::clipSprite3D(quad, 16, 8, 32, 16);
+  const uint32_t colours[4] = {0x112233, 0x445566, 0xFF778899, 0xAABBCC};
+  rt::setSprite3DColours(quad, colours);
+  rt::setBlendMode(9, 7);
+  rt::setBlendMode(0, 11);  // not a factor: ignored
+  rt::displaySprite3D(quad, 0, 0, -5);
+  const rt::Vec2 uv[4] = {{1, 0}, {0, 0}, {0, 1}, {1, 1}};
+  rt::setSprite3DTexCoords(quad, uv);
+  rt::setSprite3DColour(quad, 0x00FF00);
+  rt::setBlendMode(5, 6);
+  rt::displaySprite3D(quad, 0, 0);
+  ASSERT_EQ(drawn.size(), 2u);
+  expectCorner(drawn[0].uv[0], 0.25f, 0.25f);
+  expectCorner(drawn[0].uv[1], 0.75f, 0.25f);
+  expectCorner(drawn[0].uv[2], 0.75f, 0.75f);
+  expectCorner(drawn[0].uv[3], 0.25f, 0.75f);
+  EXPECT_EQ(drawn[0].colours[2], 0x778899u);
+  EXPECT_EQ(drawn[0].alpha, 0);
+  EXPECT_EQ(drawn[0].sourceBlend, 9);
+  EXPECT_EQ(drawn[0].destinationBlend, 7);
+  expectCorner(drawn[1].uv[0], 1, 0);
+  for (uint32_t c : drawn[1].colours) EXPECT_EQ(c, 0x00FF00u);
+  EXPECT_EQ(drawn[1].sourceBlend, 5);
+}
+
+TEST_F(ScreenTest, HeadlessWindowsAndScreen) {
+  rt::Handle window =
+      rt::openWindow(0, 0, 0, 1024, 768, "Powderbox",
+                     rt::kWindowCentred | rt::kWindowBorderless | rt::kWindowHidden);
+  ASSERT_NE(window, 0u);
+  EXPECT_FALSE(rt::windowVisible(0));
+  rt::showWindow(0);
+  EXPECT_TRUE(rt::windowVisible(window));
+  rt::hideWindow(window);
+  EXPECT_FALSE(rt::windowVisible(window));
+  EXPECT_EQ(rt::openWindow(1, 0, 0, 0, 768, "", 0), 0u);
+  EXPECT_EQ(rt::openWindow(1, 0, 0, 100000, 768, "", 0), 0u);
+
+  EXPECT_FALSE(rt::openWindowedScreen(99, 0, 0, 1024, 768));
+  ASSERT_TRUE(rt::openWindowedScreen(window, 0, 0, 1024, 768));
+  EXPECT_EQ(rt::screenWidth(), 1024);
+  EXPECT_EQ(rt::screenHeight(), 768);
+  EXPECT_TRUE(rt::beginDrawing());
+  rt::clearScreen(0x123456);
+  rt::endDrawing();
+  EXPECT_EQ(rt::grabScreen(-1, 0, 0, 1024, 768), 0u);  // nothing to read back
+  rt::closeWindow(window);
+  EXPECT_EQ(rt::screenWidth(), 0);
+  EXPECT_FALSE(rt::windowVisible(window));
+
+  std::vector<uint8_t> logo(16 * 16 * 4, 255);
+  rt::Handle image = rt::createImage(-1, 16, 16, logo.data());
+  EXPECT_EQ(rt::openLogoWindow(2, image, "Powderbox"), 0u);
+  rt::pumpLogoWindow(2);
+  rt::closeLogoWindow(2);
+  rt::freeImage(image);
+}
+
+TEST_F(ScreenTest, EventsComeOutInOrder) {
+  while (rt::windowEvent() != rt::kEventNone) {
+  }
+  rt::pushWindowEvent({rt::kEventLeftDown, 0, 10, 20});
+  rt::pushWindowEvent({rt::kEventChar, 0xE9, 0, 0});
+  rt::WindowEvent e;
+  EXPECT_EQ(rt::windowEvent(&e), rt::kEventLeftDown);
+  EXPECT_EQ(e.x, 10);
+  EXPECT_EQ(e.y, 20);
+  EXPECT_EQ(rt::windowEvent(&e), rt::kEventChar);
+  EXPECT_EQ(e.param, 0xE9);
+  EXPECT_EQ(rt::windowEvent(&e), rt::kEventNone);
+  EXPECT_EQ(e.code, rt::kEventNone);
+
+  // A program that never reads its events keeps a bounded queue of the newest ones.
+  for (int i = 0; i < 100000; ++i) rt::pushWindowEvent({rt::kEventMouseMove, i, 0, 0});
+  int count = 0, last = 0;
+  while (rt::windowEvent(&e) != rt::kEventNone) {
+    ++count;
+    last = e.param;
+  }
+  EXPECT_LE(count, 4096);
+  EXPECT_EQ(last, 99999);
+}
+
+TEST_F(ScreenTest, FlipIsPacedWithoutBursts) {
+  constexpr int kRate = 200;  // 5 ms frames keep the test short
+  constexpr uint64_t kPeriod = 1000000 / kRate;
+  rt::setFrameRate(kRate);
+  uint64_t before = rt::framesPresented();
+  uint64_t start = rt::microseconds();
+  for (int i = 0; i < 10; ++i) rt::flipScreen();
+  EXPECT_GE(rt::microseconds() - start, 10 * kPeriod - 1000);
+  EXPECT_EQ(rt::framesPresented() - before, 10u);
+  // Frames are never closer than the period, so the measured rate cannot exceed it.
+  EXPECT_GT(rt::measuredFrameRate(), 0.0);
+  EXPECT_LE(rt::measuredFrameRate(), kRate * 1.01);
+
+  // After a long stall the schedule starts again instead of racing through missed frames.
+  rt::delay(60);
+  rt::flipScreen();
+  start = rt::microseconds();
+  rt::flipScreen();
+  rt::flipScreen();
+  EXPECT_GE(rt::microseconds() - start, 3 * kPeriod / 2);
+}
+
+}  // namespace
