@@ -1,9 +1,12 @@
 #include <cstdio>
 
 #include "app/app.h"
+#include "app/leak_suppressions.h"
 #include "runtime/files.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
+
+POWDERBOX_DEFINE_LEAK_SUPPRESSIONS
 
 int main(int argc, char** argv) {
   Options options;

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "app/leak_suppressions.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+POWDERBOX_DEFINE_LEAK_SUPPRESSIONS
 
 namespace test {
 
