@@ -1,8 +1,9 @@
-// svgrender: renders an SVG picture to a PNG file of a given size, for the content build.
+// svgrender: renders an SVG picture to a PNG (or JPEG) file of a given size, for the content build.
 //
 //   svgrender IN.svg OUT.png [WIDTH HEIGHT]
 //
-// Without a size the picture's own size is used. Transparency is kept.
+// Without a size the picture's own size is used. Transparency is kept in PNG files; an output
+// name ending in ".jpg" gives a JPEG of the picture over black.
 
 #include <cairo.h>
 #include <librsvg/rsvg.h>
@@ -10,9 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "picture_io.h"
+
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 5) {
-    fprintf(stderr, "usage: svgrender IN.svg OUT.png [WIDTH HEIGHT]\n");
+    fprintf(stderr, "usage: svgrender IN.svg OUT.png|OUT.jpg [WIDTH HEIGHT]\n");
     return 2;
   }
   GError* error = nullptr;
@@ -42,10 +45,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   cairo_destroy(cr);
-  cairo_status_t status = cairo_surface_write_to_png(surface, argv[2]);
+  bool written = art::writePicture(surface, argv[2]);
   cairo_surface_destroy(surface);
   g_object_unref(svg);
-  if (status != CAIRO_STATUS_SUCCESS) {
+  if (!written) {
     fprintf(stderr, "svgrender: cannot write %s\n", argv[2]);
     return 1;
   }
