@@ -14,6 +14,7 @@ struct Options {
   std::string logPath;     // --log FILE, or POWDERBOX_LOG
   std::string inputScript; // --input-script FILE
   std::string dataRoot;    // --data DIR, or POWDERBOX_DATA
+  int galleryPage = -1;    // --gallery [PAGE]: show the content instead of the menus
 };
 
 // The application record: one instance for the process.

@@ -2,6 +2,7 @@
 // fixed order.
 
 #include "app/app.h"
+#include "app/gallery.h"
 #include "runtime/clock.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
@@ -83,6 +84,7 @@ void GameFrame() {
 
 int RunGame(const Options& options) {
   if (!StartUp(options)) EndProgram(1);
+  if (options.galleryPage >= 0) RunGallery(options.galleryPage);
   rt::logLine("START", "main loop");
   for (;;) {
     if (!menu.inGame) RunMenu();

@@ -13,6 +13,7 @@ const char* kUsage =
     "  --data DIR           the folder that holds Data (default: next to the program)\n"
     "  --log FILE           write a log line per notable event to FILE (- for stderr)\n"
     "  --input-script FILE  replay timed key and mouse events from FILE\n"
+    "  --gallery [PAGE]     show every picture, animation and typeface (pages from 1)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -38,6 +39,11 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->logPath = argv[++i];
     } else if (!strcmp(arg, "--input-script") && hasValue) {
       options->inputScript = argv[++i];
+    } else if (!strcmp(arg, "--gallery")) {
+      options->galleryPage = 0;
+      if (hasValue && argv[i + 1][0] >= '1' && argv[i + 1][0] <= '9') {
+        options->galleryPage = atoi(argv[++i]) - 1;
+      }
     } else if (!strcmp(arg, "--data") && hasValue) {
       options->dataRoot = argv[++i];
     } else {

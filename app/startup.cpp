@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/app.h"
+#include "data/resources.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/input.h"
@@ -96,7 +97,8 @@ bool StartUp(const Options& options) {
   logoThread = rt::startThread(runLogoWindow);
   while (logoState != -1) rt::delay(10);
 
-  // 10.-12. Built-in pictures and the data archives (resources).
+  // 10.-12. Built-in pictures and the data archives.
+  LoadResources();
   // 13. Key names, now that the screen is up and the keyboard layout is known.
   FillKeyNames();
   // 14. Editing keys for the text fields (widgets).

@@ -1,0 +1,260 @@
+// The gallery: every loaded sprite, animation and typeface on a few pages, so that anyone can
+// look at the game's content. Left and Right (or a click) turn the pages, Escape ends.
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/gallery.h"
+#include "data/resources.h"
+#include "render/animation.h"
+#include "runtime/clock.h"
+#include "runtime/containers.h"
+#include "runtime/input.h"
+#include "runtime/log.h"
+#include "runtime/screen.h"
+#include "ui/config.h"
+#include "ui/screenshot.h"
+#include "ui/typeface.h"
+
+namespace {
+
+constexpr int kKeyEscape = 1;
+constexpr int kKeyLeft = 203;
+constexpr int kKeyRight = 205;
+constexpr uint32_t kGrey = 0x909090;
+constexpr uint32_t kPlayerColours[] = {0x2020E0, 0xF08080, 0x10D010, 0x10D0D0, 0x780287};
+
+struct GalleryPage {
+  const char* title;
+  void (*draw)(uint32_t elapsed);
+};
+
+void label(float x, float y, const std::string& text, uint32_t colour = kGrey) {
+  DrawText(kFontNormal, x, y, text, 255, colour, 0.75f, 0);
+}
+
+// ---- Sprites ---------------------------------------------------------------------------------
+
+struct SpriteShown {
+  int32_t number;
+  const char* name;
+  float size;  // drawn at most this wide and high; 0 = as loaded
+  uint32_t tint = 0xFFFFFF;
+};
+
+const SpriteShown kShownSprites[] = {
+    {kSpriteBox, "Box", 0},
+    {kSpriteBarrel, "Barrel", 0},
+    {kSpriteBlood, "Blood 001", 0},
+    {kSpriteBloodArm, "Blood Arm 001", 0},
+    {kSpriteBloodTorso, "Blood Torso 001", 0},
+    {kSpriteHair, "Hair", 0},
+    {kSpriteBarrelSmall, "Barrel Small", 48},
+    {kSpriteBarrelBack, "Barrel Back", 0},
+    {kSpriteBarrelGunpowder, "Barrel Gunpowder", 0},
+    {kSpriteBarrelFront, "Barrel Front", 0},
+    {kSpriteFuse, "Fuse", 0},
+    {kSpriteIconFire, "Icon Fire", 0, 0x80FF80},
+    {kSpriteIconFuse, "Icon Fuse", 0, 0xFFC080},
+    {kSpriteIconBarrel, "Icon Barrel", 0, 0x40C0C0},
+    {kSpriteGlow, "Glow (built in)", 96},
+    {kSpriteKillsList, "Kills List", 0, 0x2020E0},
+    {kSpriteCheckBox0, "CheckBox0", 0, kGrey},
+    {kSpriteCheckBox1, "CheckBox1", 0, kGrey},
+    {kSpriteButton, "Button", 0, kGrey},
+    {kSpriteString, "String", 0, kGrey},
+    {kSpriteList, "List", 0, kGrey},
+    {kSpriteHead, "Head", 0, kGrey},
+    {kSpriteSlider, "Slider", 0, kGrey},
+    {kSpriteLine, "Line", 0, kGrey},
+    {kSpriteUp, "Up", 0, kGrey},
+    {kSpriteDown, "Down", 0, kGrey},
+    {kSpriteSelect, "Select", 0, kGrey},
+    {kSpriteSpinUp, "SpinUp", 0, kGrey},
+    {kSpriteSpinDown, "SpinDown", 0, kGrey},
+    {kSpriteToolTip, "ToolTip", 0, kGrey},
+    {kSpriteTitle, "Title", 256, 0x808080},
+    {kSpriteBlack, "Black", 64},
+};
+
+void drawSprites(uint32_t) {
+  float x = 24, y = 64, rowHeight = 0;
+  for (const SpriteShown& s : kShownSprites) {
+    float w = 0, h = 0;
+    if (rt::sprite3DExists(s.number)) {
+      w = rt::sprite3DWidth(s.number);
+      h = rt::sprite3DHeight(s.number);
+    }
+    float scale = s.size > 0 && w > 0 ? std::min(s.size / w, s.size / h) : 1;
+    float cellWidth = std::max(w * scale, 110.0f) + 16;
+    if (x + cellWidth > app.width - 16) {
+      x = 24;
+      y += rowHeight + 30;
+      rowHeight = 0;
+    }
+    if (w > 0) {
+      rt::sizeSprite3D(s.number, w * scale, h * scale);
+      TintSprite3D(s.number, s.tint);
+      rt::displaySprite3D(s.number, x, y, 255);
+      rt::sizeSprite3D(s.number, w, h);
+      TintSprite3D(s.number, 0xFFFFFF);
+    }
+    std::string text = rt::str(s.number) + " " + s.name;
+    label(x, y + h * scale + 2, w > 0 ? text : text + " (missing)", w > 0 ? kGrey : 0x4040E0);
+    rowHeight = std::max(rowHeight, h * scale + 16);
+    x += cellWidth;
+  }
+}
+
+// ---- Animations --------------------------------------------------------------------------
+
+std::vector<PlayerBody> bodies;
+rt::Handle itemInstances[3];
+
+void drawAnimations(uint32_t elapsed) {
+  if (bodies.empty()) {
+    for (int i = 0; i < 5; ++i) {
+      bodies.push_back(CreatePlayerBody());
+      AnimatePlayerBody(bodies.back(), i > 0, true);
+    }
+    for (int i = 0; i < 3; ++i) {
+      itemInstances[i] = CreateAnimationInstance(rt::kAnyNumber, kAnimationFire + i, true);
+    }
+  }
+  // The first player stands still; the others walk round in a circle, each a little later.
+  label(40, 60, "Players: standing, then walking in the five player colours");
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    float x = 110 + 190 * i, y = 200;
+    if (i > 0) {
+      float turn = elapsed / 1000.0f + i;
+      bodies[i].targetAngle = std::fmod(turn * 57.3f, 360.0f);
+      float a = (bodies[i].targetAngle + 90) * 3.14159265f / 180;
+      x += std::cos(a) * 40;
+      y += std::sin(a) * 40;
+    }
+    DrawPlayerBody(bodies[i], x, y, 0, 0, kPlayerColours[i]);
+  }
+  label(40, 330, "The walk cycle frame by frame (legs, torso, shoulder)");
+  for (int frame = 0; frame < AnimationFrameCount(kAnimationLegs) && frame < 10; ++frame) {
+    float x = 30 + 98 * frame, y = 350;
+    for (int32_t part : {kAnimationLegs, kAnimationTorso, kAnimationShoulder}) {
+      rt::Handle quad = AnimationFrameSprite3D(part, frame);
+      if (!quad) continue;
+      rt::sizeSprite3D(quad, 96, 96);
+      rt::rotateSprite3D(quad, 0, 0);
+      TintSprite3D(quad, part == kAnimationShoulder ? kPlayerColours[frame % 5] : 0xFFFFFF);
+      rt::displaySprite3D(quad, x, y, 255);
+    }
+  }
+  label(40, 480, "Items: Fire, Time and Amount, tinted and drawn as in a match");
+  const uint32_t itemColours[] = {0x80FF80, 0xFFC080, 0x40C0C0};
+  for (int i = 0; i < 3; ++i) {
+    float x = 120 + 200 * i, y = 560;
+    rt::setBlendMode(5, 6);
+    rt::sizeSprite3D(kSpriteGlow, 96, 96);
+    rt::displaySprite3D(kSpriteGlow, x - 48, y - 48, 64);
+    rt::setBlendMode(5, 2);
+    DisplayAnimation(itemInstances[i], x - 32, y - 32, 255, itemColours[i]);
+    rt::setBlendMode(5, 6);
+  }
+}
+
+// ---- Text --------------------------------------------------------------------------------
+
+void drawText(uint32_t elapsed) {
+  const char* sample = "The quick brown fox jumps over the lazy dog. 0123456789";
+  // Windows-1252 bytes: the game's texts are single-byte.
+  std::string german = rt::utf8ToCp1252("Zwölf Boxkämpfer jagen Viktor quer über den großen Deich. ÄÖÜ é ß €");
+  DrawText(kFontNormal, 40, 60, "Normal (GUI text)", 255, kGrey, 1, 0);
+  DrawText(kFontNormal, 40, 90, sample, 255, 0xFFFFFF, 1, 0);
+  DrawText(kFontNormal, 40, 115, german, 255, 0xFFFFFF, 1, 0);
+  DrawText(kFontNormal, 40, 140, german, 255, 0xC0C0C0, 0.75f, 0);
+  DrawText(kFontNormal, 40, 160, "Sheared 15 degrees, scale 1.3", 255, 0x80FF80, 1.3f, 15);
+
+  DrawText(kFontLight, 40, 210, "Light: Barrels, Fuses", 255, kGrey, 1, 0);
+  DrawText(kFontLight, 40, 260, german.substr(0, 24), 255, 0xFFFFFF, 1, 0);
+  DrawText(kFontBig, 40, 320, "Big: Main Menu", 255, kGrey, 1, 0);
+  DrawText(kFontBig, 40, 370, german.substr(0, 24), 255, 0xFFFFFF, 1, 0);
+
+  // The page-title animation: an echo in Light that swings in over the Big title.
+  float t = (elapsed % 3000) / 1000.0f;
+  float f = t <= 1 ? std::sin(t * 3.14159265f / 2) : 1;
+  float swing = 0.8f;
+  SetTypefaceSpacing(kFontBig, f);
+  SetTypefaceRotation(kFontLight, f * 6 * swing, 0);
+  DrawText(kFontLight, 560 - 18 * f, 460 - 12 * f * swing, "Options", std::lround(255 - 192 * f),
+           kGrey, 1.4f + 0.5f * f, 0);
+  DrawText(kFontBig, 560, 460, "Options", 255, kGrey, 1, 0);
+  SetTypefaceSpacing(kFontBig, 0);
+  SetTypefaceRotation(kFontLight, 0, 0);
+  label(560, 430, "Title animation (repeats)");
+
+  // Clipping cuts glyphs without stretching them.
+  int clipX = 40, clipY = 470, clipW = 300, clipH = 30;
+  DrawText(kFontNormal, 40, 450, "Clipped to a text field:", 255, kGrey, 0.75f, 0);
+  SetTypefaceClip(kFontNormal, true, clipX, clipY, clipW, clipH);
+  float scroll = std::fmod(elapsed / 20.0f, 400.0f);
+  DrawText(kFontNormal, clipX + 4 - scroll, clipY + 4, german, 255, 0xFFFFFF, 1, 0);
+  SetTypefaceClip(kFontNormal, false);
+
+  // Every printable Windows-1252 character.
+  std::string row;
+  float y = 540;
+  for (int c = 32; c < 256; ++c) {
+    if (c == 127) continue;
+    row += static_cast<char>(c);
+    if (row.size() == 56 || c == 255) {
+      DrawText(kFontNormal, 40, y, row, 255, 0xC0C0C0, 1, 0);
+      y += 26;
+      row.clear();
+    }
+  }
+}
+
+const GalleryPage kPages[] = {
+    {"Sprites", drawSprites},
+    {"Animations", drawAnimations},
+    {"Text", drawText},
+};
+
+}  // namespace
+
+int GalleryPageCount() { return static_cast<int>(std::size(kPages)); }
+
+void RunGallery(int firstPage) {
+  int page = std::clamp(firstPage, 0, GalleryPageCount() - 1);
+  uint32_t started = rt::milliseconds();
+  rt::logLine("GALLERY", "page %d %s", page + 1, kPages[page].title);
+  for (;;) {
+    CollectWindowEvents();
+    rt::examineKeyboard();
+    int turn = 0;
+    if (rt::keyReleased(kKeyRight)) turn = 1;
+    if (rt::keyReleased(kKeyLeft)) turn = -1;
+    for (const rt::WindowEvent& e : app.events) {
+      if (e.code == rt::kEventLeftDown) turn = e.x < app.width / 2 ? -1 : 1;
+    }
+    if (turn) {
+      page = (page + turn + GalleryPageCount()) % GalleryPageCount();
+      started = app.now;
+      rt::logLine("GALLERY", "page %d %s", page + 1, kPages[page].title);
+    }
+    rt::clearScreen(0x283028);
+    if (rt::beginDrawing()) {
+      rt::setBlendMode(5, 6);
+      kPages[page].draw(app.now - started);
+      rt::setBlendMode(5, 6);
+      std::string title = std::string("Gallery: ") + kPages[page].title + "   (" +
+                          rt::str(page + 1) + "/" + rt::str(GalleryPageCount()) +
+                          ", Left/Right to turn, Escape to leave)";
+      DrawText(kFontNormal, 24, 20, title, 255, 0xFFFFFF, 1, 0);
+      rt::endDrawing();
+    }
+    CheckScreenshotKey();
+    rt::flipScreen();
+    if (app.quitRequested || rt::keyReleased(kKeyEscape)) EndProgram(0);
+  }
+}
