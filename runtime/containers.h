@@ -22,6 +22,27 @@ class List {
  public:
   using iterator = typename std::list<T>::iterator;
 
+  // A copied or moved list starts before its first element: the current position of the
+  // other list means nothing here.
+  List() = default;
+  List(const List& other) : items_(other.items_) {}
+  List(List&& other) noexcept : items_(std::move(other.items_)) { other.reset(); }
+  List& operator=(const List& other) {
+    if (this != &other) {
+      items_ = other.items_;
+      reset();
+    }
+    return *this;
+  }
+  List& operator=(List&& other) noexcept {
+    if (this != &other) {
+      items_ = std::move(other.items_);
+      reset();
+      other.reset();
+    }
+    return *this;
+  }
+
   // Adds a zero-initialised element after the current one (at the front when there is none) and
   // makes it current.
   T* add() {

@@ -123,3 +123,30 @@ TEST(CodePage, UnmappableAndMalformedInputIsReplaced) {
   EXPECT_EQ(rt::utf8ToCp1252("\xC2\x80"), "?");          // U+0080 has no byte
   EXPECT_EQ(rt::utf8ToCp1252(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
+
+// Records that hold lists are created by copying a fresh record into a list: the copy's current
+// position must belong to the copy.
+TEST(List, CopiedAndMovedListsKeepTheirOwnPosition) {
+  rt::List<int> a;
+  *a.append() = 1;
+  *a.append() = 2;
+  rt::List<int> copy = a;
+  copy.reset();
+  ASSERT_NE(copy.next(), nullptr);
+  EXPECT_EQ(*copy.current(), 1);
+  copy.deleteCurrent();
+  EXPECT_EQ(copy.count(), 1u);
+  EXPECT_EQ(a.count(), 2u);
+
+  rt::List<rt::List<int>> nested;
+  rt::List<int>* inner = nested.append();
+  *inner->add() = 7;
+  EXPECT_EQ(*inner->current(), 7);
+  inner->reset();
+  EXPECT_EQ(*inner->next(), 7);
+  EXPECT_EQ(inner->next(), nullptr);
+
+  rt::List<int> moved = std::move(a);
+  EXPECT_EQ(moved.current(), nullptr);
+  EXPECT_EQ(*moved.next(), 1);
+}

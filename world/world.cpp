@@ -1,0 +1,52 @@
+#include "world/world.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+World world;
+
+namespace {
+
+// Player colours by list position, 0x00BBGGRR.
+constexpr uint32_t kPlayerColours[] = {0x2020E0, 0xF08080, 0x10D010, 0x10D0D0, 0x780287};
+
+// Float positions come from the network too: a position that is not a number or lies far
+// outside any map must not turn into an undefined integer conversion.
+int32_t cellOf(float position, int32_t size) {
+  if (!std::isfinite(position) || size <= 0) return -1;
+  float cell = std::trunc(position / static_cast<float>(size));
+  if (cell < -1e6f || cell > 1e6f) return -1;
+  return static_cast<int32_t>(cell);
+}
+
+}  // namespace
+
+std::string PlayerName(const PlayerWire& player) {
+  return std::string(player.name, strnlen(player.name, sizeof player.name));
+}
+
+void SetPlayerName(PlayerWire& player, const std::string& name) {
+  memset(player.name, 0, sizeof player.name);
+  memcpy(player.name, name.data(), std::min(name.size(), sizeof player.name));
+}
+
+int32_t CellX(float x) { return cellOf(x, world.tileWidth); }
+int32_t CellY(float y) { return cellOf(y, world.tileHeight); }
+float CellCentreX(int32_t column) {
+  return static_cast<float>(column * world.tileWidth + world.tileWidth / 2);
+}
+float CellCentreY(int32_t row) {
+  return static_cast<float>(row * world.tileHeight + world.tileHeight / 2);
+}
+
+Player* FindPlayer(int32_t id) {
+  for (Player& p : world.players) {
+    if (p.id == id) return &p;
+  }
+  return nullptr;
+}
+
+uint32_t PlayerColour(size_t position) {
+  return kPlayerColours[position % (sizeof kPlayerColours / sizeof kPlayerColours[0])];
+}
