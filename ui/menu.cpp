@@ -1,6 +1,7 @@
 #include "ui/menu.h"
 
 #include "app/app.h"
+#include "audio/audio.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "ui/config.h"
@@ -27,6 +28,7 @@ void drawPlaceholder() {
 }  // namespace
 
 void RunMenu() {
+  PlayMenuMusic();
   while (!menu.inGame) {
     CollectWindowEvents();
     rt::examineKeyboard();
@@ -35,6 +37,7 @@ void RunMenu() {
       drawPlaceholder();
       rt::endDrawing();
     }
+    UpdateMenuMusicVolume();
     CheckScreenshotKey();
     rt::flipScreen();
     if (app.quitRequested) {
