@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/containers.h"
 #include "runtime/log.h"
 
 namespace rt {
@@ -105,7 +106,10 @@ std::vector<sockaddr_in> resolve(const std::string& host, int port, int socketTy
   hints.ai_socktype = socketType;
   addrinfo* found = nullptr;
   std::vector<sockaddr_in> result;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return result;
+  // "localhost" is always the loopback address, also on a machine without a hosts file: it
+  // must never be looked up elsewhere.
+  const char* name = equalNoCase(host, "localhost") ? "127.0.0.1" : host.c_str();
+  if (getaddrinfo(name, nullptr, &hints, &found) != 0) return result;
   for (addrinfo* a = found; a; a = a->ai_next) {
     if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;
     sockaddr_in address;
