@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "runtime/containers.h"
 #include "runtime/objects.h"
@@ -54,6 +55,9 @@ struct Particle {
 // are enabled.
 void InitParticles(int screenWidth, int screenHeight, int updateInterval, const uint32_t* clock,
                    const int32_t* cameraX, const int32_t* cameraY, bool drift);
+// Creates the type map's "Default" type with its fixed values; its texture is given once the
+// built-in picture exists.
+void CreateDefaultParticleType();
 void SetParticleDrift(bool enabled, float x, float y);
 void SetEmittersEnabled(bool enabled);
 
@@ -68,8 +72,15 @@ bool ParseParticleDefinition(std::span<const uint8_t> bytes, ParticleType* type,
 // name replaces the earlier one). The texture key names a texture of the texture map; an
 // unknown or blank key gives the default texture.
 bool LoadParticleDefinition(uint32_t archive, const std::string& path);
+// The same for a definition already in memory (the bytes of the file, no padding).
+bool AddParticleDefinition(std::span<const uint8_t> bytes);
+// Writes a definition file; ParseParticleDefinition reads it back field for field.
+std::vector<uint8_t> EncodeParticleDefinition(const ParticleType& type, const std::string& name,
+                                              const std::string& header);
 
-// Appends one particle of the type at (x, y) and returns it.
+// Appends one particle of the type at (x, y) and returns it. The list holds at most
+// kMaxParticles: beyond that the oldest particle makes room.
+inline constexpr size_t kMaxParticles = 65536;
 Particle* SpawnParticle(const ParticleType& type, int x, int y);
 // Appends an emitter: a copy of the type placed at (x, y). The returned record stays valid
 // until RemoveEmitter or ClearEmitters.
