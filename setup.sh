@@ -33,28 +33,30 @@ install_missing() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-build_tree() { # dir, extra cmake args...
+configure() { # dir, extra cmake args...
   local dir=$1; shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
 }
 
 mode=${1:-build}
 install_missing
 case "$mode" in
   play)
-    build_tree build
+    configure build
+    cmake --build build -j "$jobs" --target powderbox content
     shift || true
     exec ./build/powderbox "$@"
     ;;
   test)
-    build_tree build-test -DPOWDERBOX_SANITIZE=ON
+    configure build-test -DPOWDERBOX_SANITIZE=ON
+    cmake --build build-test -j "$jobs"
     (cd build-test && ctest --output-on-failure -j "$jobs" --timeout 600)
     # The fuzz targets, briefly, in a clang tree of their own.
     tests/fuzz/run.sh build-fuzz 60
     ;;
   build)
-    build_tree build
+    configure build
+    cmake --build build -j "$jobs"
     ;;
   *)
     echo "usage: $0 play|test|build" >&2
