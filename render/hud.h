@@ -1,0 +1,16 @@
+// The HUD over the world while this machine has a player: the fuse row with its travelling
+// spark and the fuse time, the gunpowder barrel filled to the blast strength, the barrels still
+// free to place, the stacked pickup notices and, while the "Score" key is held, the score table.
+// Positions are screen pixels taken from the screen's width and height (app.width, app.height);
+// texts use typeface 1.
+#pragma once
+
+// Pipeline step 6.12, after the name tags and before the chat. Draws nothing without a local
+// player. The first draw for a player gives it its HUD spark (a copy of "Spark HUD"), which then
+// follows the end of the fuse row. Ages the notices as it draws them: past its expiry a notice
+// loses one alpha step per frame and is removed once its alpha falls below 0.
+void DrawHud();
+
+// The round line, the column heads and one row per player in list order. DrawHud calls it
+// while the score key is held.
+void DrawScoreTable();

@@ -1,0 +1,129 @@
+#include "ui/chat_box.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/app.h"
+#include "audio/audio.h"
+#include "ui/language.h"
+#include "ui/typeface.h"
+#include "world/world.h"
+
+ChatBox chatBox;
+
+namespace {
+
+constexpr size_t kNameLength = 32;
+
+// The clock wraps, so "before" is decided by the signed difference.
+bool before(uint32_t time, uint32_t reference) {
+  return static_cast<int32_t>(time - reference) < 0;
+}
+
+void keepVisible(ChatBox& box) {
+  box.alpha = box.startAlpha;
+  box.fadeAt = app.now + box.messageLife;
+}
+
+void dropOldLines(ChatBox& box) {
+  while (box.lines.count() > kChatLines) box.lines.erase(box.lines.begin());
+}
+
+// A text from a language file or the network, up to its first NUL and at most limit bytes.
+std::string cut(std::string_view text, size_t limit) {
+  text = text.substr(0, text.find('\0'));
+  return std::string(text.substr(0, limit));
+}
+
+// The fields of a text split at "~"; a missing field is empty.
+std::string_view field(std::string_view text, size_t index) {
+  for (size_t i = 0; i < index; ++i) {
+    size_t tilde = text.find('~');
+    if (tilde == std::string_view::npos) return {};
+    text.remove_prefix(tilde + 1);
+  }
+  return text.substr(0, text.find('~'));
+}
+
+void drawLine(const ChatBox& box, const ChatLine& line, float top, int alpha) {
+  float x = static_cast<float>(box.x);
+  for (const ChatSegment& segment : line.segments) {
+    if (x >= static_cast<float>(app.width)) return;
+    DrawText(box.typeface, x, top, segment.text, alpha, segment.colour);
+    x += std::round(TextWidth(box.typeface, segment.text));
+  }
+}
+
+// Line k of n (0 = oldest) sits on row 10 - n + k, so the newest is on the bottom row.
+void drawLines(ChatBox& box) {
+  const float lineHeight = std::round(TextHeight(box.typeface, " "));
+  const int alpha = static_cast<int>(std::lround(std::clamp(box.alpha, 0.0f, 255.0f)));
+  const int64_t count = static_cast<int64_t>(box.lines.count());
+  const int64_t rows = static_cast<int64_t>(kChatLines);
+  int64_t k = 0;
+  for (const ChatLine& line : box.lines) {
+    const float row = static_cast<float>(rows + k - count);
+    drawLine(box, line, static_cast<float>(box.y) + row * lineHeight, alpha);
+    ++k;
+  }
+}
+
+}  // namespace
+
+ChatLine* AddChatLine() {
+  ChatLine* line = chatBox.lines.append();
+  keepVisible(chatBox);
+  dropOldLines(chatBox);
+  PlayChatSound();
+  return line;
+}
+
+void AddChatSegment(ChatLine* line, std::string_view text, uint32_t colour) {
+  if (!line) return;
+  line->segments.push_back({cut(text, kChatSegmentLimit), colour & 0xFFFFFF});
+}
+
+void UpdateChatBox() {
+  ChatBox& box = chatBox;
+  // While somebody types, the history stays on screen.
+  if (box.inputVisible) keepVisible(box);
+  // The input field's keys go here: Return opens and focuses it, Escape closes and empties it.
+  if (before(box.fadeAt, app.now) && box.alpha > 0) box.alpha = std::max(box.alpha - 1.0f, 0.0f);
+  dropOldLines(box);
+  if (box.alpha > 0) drawLines(box);
+  // The input field runs here: once Return has submitted a non-empty text it goes out as a chat
+  // message while connected, and the field closes and empties.
+}
+
+bool ChatInputActive() { return chatBox.inputVisible; }
+
+void AddKillLine(const PlayerWire& victim, const PlayerWire& killer) {
+  if (&victim == &killer || victim.id == killer.id) {
+    AddSelfKillLine(victim);
+    return;
+  }
+  const std::string text = Lang("Message Kill");
+  ChatLine* line = AddChatLine();
+  AddChatSegment(line, PlayerName(victim), static_cast<uint32_t>(victim.colour));
+  AddChatSegment(line, " " + std::string(field(text, 0)), kChatGrey);
+  AddChatSegment(line, PlayerName(killer), static_cast<uint32_t>(killer.colour));
+  AddChatSegment(line, std::string(field(text, 1)) + ".", kChatGrey);
+}
+
+void AddSelfKillLine(const PlayerWire& victim) {
+  ChatLine* line = AddChatLine();
+  AddChatSegment(line, PlayerName(victim), static_cast<uint32_t>(victim.colour));
+  AddChatSegment(line, " " + Lang("Message SelfKill") + ".", kChatGrey);
+}
+
+void AddChatMessageLine(const PlayerWire& sender, std::string_view text) {
+  ChatLine* line = AddChatLine();
+  AddChatSegment(line, PlayerName(sender), static_cast<uint32_t>(sender.colour));
+  AddChatSegment(line, ": " + cut(text, kChatSegmentLimit), kChatWhite);
+}
+
+void AddPlayerLeftLine(uint32_t colour, std::string_view name) {
+  ChatLine* line = AddChatLine();
+  AddChatSegment(line, cut(name, kNameLength), colour);
+  AddChatSegment(line, " " + Lang("Message Disconnect") + ".", kChatGrey);
+}
