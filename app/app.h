@@ -15,6 +15,8 @@ struct Options {
   std::string inputScript; // --input-script FILE
   std::string dataRoot;    // --data DIR, or POWDERBOX_DATA
   int galleryPage = -1;    // --gallery [PAGE]: show the content instead of the menus
+  std::string tryMap;      // --try-map NAME: walk a map alone, messages applied at once
+  int bots = 0;            // --bots N: a few wandering players for --try-map
 };
 
 // The application record: one instance for the process.
@@ -61,3 +63,11 @@ void LogFrameRate(bool now);
 
 // One pass of the main loop while a match runs.
 void GameFrame();
+
+// --try-map: loads the map with boxes, puts the local player (and the bots) on it and enters
+// the game; the rules' messages are applied at once. False (with a message) when the map name
+// is not one or the map cannot be loaded.
+bool StartTryMap(const Options& options);
+// Once per game frame while trying a map, in the place of the host's round control: a new round
+// five seconds after fewer than two players are left alive, and the bots' decisions.
+void TryMapStep();

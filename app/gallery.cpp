@@ -10,6 +10,8 @@
 #include "app/gallery.h"
 #include "data/resources.h"
 #include "render/animation.h"
+#include "render/lights.h"
+#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/containers.h"
 #include "runtime/input.h"
@@ -214,10 +216,208 @@ void drawText(uint32_t elapsed) {
   }
 }
 
+// ---- Particles and lights ------------------------------------------------------------------
+
+// A small arena on a paved floor: a barrel burns down and explodes, a box bursts into splinters,
+// a player's blood sprays and the built-in type puffs, while the HUD's fuse spark burns; below,
+// each light shape flickers, a flash fades, and the ambient colour changes every few seconds.
+constexpr int kCell = 96;
+constexpr int kFloorTop = 48;
+constexpr uint32_t kFuseLightColour = 0xA0F0FF;
+constexpr uint32_t kEffectsCycle = 4200;  // ms from one barrel's placing to the next
+
+struct AmbientShown {
+  uint32_t colour;
+  const char* name;
+};
+const AmbientShown kAmbients[] = {
+    {0x000000, "ambient 000000 (none: the picture is squared)"},
+    {0x383838, "ambient 383838 (grey dusk)"},
+    {0x402418, "ambient 402418 (blue night)"},
+    {0x10284C, "ambient 10284C (warm evening)"},
+};
+
+struct EffectsScene {
+  bool ready = false;
+  rt::Handle floor = 0;
+  Light* fuseLight = nullptr;
+  ParticleType* fuseSpark = nullptr;
+  Light* cone = nullptr;
+  uint32_t cycleStart = 0;
+  int stage = 0;  // events of the current cycle already run
+  uint32_t nextFlash = 0;
+  Flash* flash = nullptr;
+  int ambient = -1;
+};
+EffectsScene effects;
+
+int cellCentreX(int column) { return column * kCell + kCell / 2; }
+int cellCentreY(int row) { return kFloorTop + row * kCell + kCell / 2; }
+
+// Paving slabs, two by two per cell, in the arena's colours with a little noise.
+rt::Handle makeFloorTile() {
+  std::vector<uint8_t> rgba(kCell * kCell * 4);
+  for (int y = 0; y < kCell; ++y) {
+    for (int x = 0; x < kCell; ++x) {
+      int lx = x % 48, ly = y % 48;
+      uint32_t colour = 0xB9AB94;
+      if (lx >= 44 || ly >= 44) colour = 0x8A7F6E;
+      if (lx < 4 || ly < 4) colour = 0xD8CCB6;
+      if (lx < 2 || ly < 2) colour = 0x6F665A;
+      int noise = static_cast<int>((x * 73856093u ^ y * 19349663u) % 13) - 6;
+      noise += (x / 48 + y / 48) % 2 ? 5 : -3;
+      uint8_t* p = &rgba[(y * kCell + x) * 4];
+      for (int c = 0; c < 3; ++c) {
+        int channel = static_cast<int>(colour >> (16 - 8 * c) & 0xFF) + noise;
+        p[c] = static_cast<uint8_t>(std::clamp(channel, 0, 255));
+      }
+      p[3] = 255;
+    }
+  }
+  rt::Handle image = rt::createImage(rt::kAnyNumber, kCell, kCell, rgba.data());
+  rt::Handle sprite = rt::createSpriteFromImage(rt::kAnyNumber, image);
+  rt::freeImage(image);
+  return sprite ? rt::createSprite3D(rt::kAnyNumber, sprite) : 0;
+}
+
+void setUpEffects() {
+  effects.ready = true;
+  effects.floor = makeFloorTile();
+  effects.cycleStart = app.now;
+  effects.fuseLight = AddLight(kLightPoint, 240, 240, cellCentreX(2), cellCentreY(1),
+                               kFuseLightColour, 1.0f, 0);
+  effects.fuseSpark = AddEmitter(*ParticleTypeByName("Spark"), cellCentreX(2), cellCentreY(1));
+  // The HUD's fuse row: the spark sits at the right end of the last piece.
+  AddEmitter(*ParticleTypeByName("Spark HUD"), 40 + 28 * 2 + 32, 700 + 26);
+
+  Light* point = AddLight(kLightPoint, 300, 300, 150, 560, 0x50B0FF, 1.0f, 0);
+  point->flicker = 1;
+  point->flickerAmount = 0.25f;
+  point->flickerInterval = 70;
+  effects.cone = AddLight(kLightCone, 300, 300, 420, 560, 0xFFE8D0, 1.0f, 0);
+  effects.cone->flicker = 1;
+  effects.cone->flickerAmount = 0.08f;
+  effects.cone->flickerInterval = 120;
+  Light* plane = AddLight(kLightPlane, 220, 150, 680, 560, 0x90FFB0, 0.8f, 0);
+  plane->flicker = 1;
+  plane->flickerAmount = 0.12f;
+  plane->flickerInterval = 200;
+}
+
+// What a barrel's blast leaves in one burning cell: fire, smoke and a flash.
+void burnCell(int x, int y) {
+  auto scatter = [] { return rt::random(kCell / 2) - kCell / 4; };
+  const ParticleType& fire = *ParticleTypeByName("Explosion");
+  const ParticleType& smoke = *ParticleTypeByName("Explosion Smoke");
+  for (int i = 0; i < 5; ++i) SpawnParticle(fire, x + scatter(), y + scatter());
+  for (int i = 0; i < 5; ++i) SpawnParticle(smoke, x + scatter(), y + scatter());
+  AddFlash(kLightPoint, 320, 320, x, y, 800, kFuseLightColour, 1.0f, 0.02f, 0);
+}
+
+void explodeBarrel() {
+  effects.fuseLight->active = 0;
+  effects.fuseSpark->active = 0;
+  const int cells[][2] = {{2, 1}, {2, 2}, {2, 0}, {3, 1}, {1, 1}};
+  for (const auto& c : cells) burnCell(cellCentreX(c[0]), cellCentreY(c[1]));
+}
+
+void burstBox() {
+  const ParticleType& wood = *ParticleTypeByName("Wood 001");
+  for (int i = 0; i < 3; ++i) SpawnParticle(wood, cellCentreX(5), cellCentreY(1));
+  burnCell(cellCentreX(5), cellCentreY(1));
+}
+
+// The built-in type, which stands in for textures a definition names but the data lacks.
+void puffDefault() {
+  const ParticleType& type = *ParticleTypeByName("Default");
+  for (int i = 0; i < 3; ++i) SpawnParticle(type, cellCentreX(9), cellCentreY(1));
+}
+
+void sprayBlood() {
+  int x = cellCentreX(7), y = cellCentreY(1);
+  for (int i = 0; i < 4; ++i) SpawnParticle(*ParticleTypeByName("Blood Cloud 001"), x, y);
+  // Every drop flies at its own share of the type's speed.
+  for (int i = 0; i < 11; ++i) {
+    Particle* drop = SpawnParticle(*ParticleTypeByName("Blood 001"), x, y);
+    float factor = 1 - rt::random(50) / 100.0f;
+    drop->velocityX *= factor;
+    drop->velocityY *= factor;
+  }
+}
+
+// The staged events of one cycle, run once each as their time comes.
+void runEffectsCycle() {
+  uint32_t t = app.now - effects.cycleStart;
+  if (t >= kEffectsCycle) {
+    effects.cycleStart = app.now;
+    effects.stage = 0;
+    effects.fuseLight->active = 1;
+    effects.fuseSpark->active = 1;
+    t = 0;
+  }
+  const uint32_t at[] = {1800, 2300, 2900, 3400};
+  void (*const events[])() = {explodeBarrel, burstBox, sprayBlood, puffDefault};
+  while (effects.stage < 4 && t >= at[effects.stage]) events[effects.stage++]();
+}
+
+void drawArena() {
+  rt::setSprite3DColour(effects.floor, 0xA0A0A0);
+  for (int row = 0; kFloorTop + row * kCell < app.height; ++row) {
+    for (int column = 0; column * kCell < app.width; ++column) {
+      rt::displaySprite3D(effects.floor, column * kCell, kFloorTop + row * kCell, 255);
+    }
+  }
+  if (effects.stage < 1) {
+    rt::displaySprite3D(kSpriteBarrel, cellCentreX(2) - 48, cellCentreY(1) - 48, 255);
+  }
+  if (effects.stage < 2) {
+    rt::displaySprite3D(kSpriteBox, cellCentreX(5) - 48, cellCentreY(1) - 48, 255);
+  }
+  for (int i = 0; i < 3; ++i) rt::displaySprite3D(kSpriteFuse, 40 + 28 * i, 700, 255);
+}
+
+void drawEffects(uint32_t elapsed) {
+  if (!effects.ready) setUpEffects();
+  runEffectsCycle();
+  // The barrel's fuse light flickers as in a match: a new strength every frame.
+  effects.fuseLight->intensity = 0.25f + rt::random(75) / 100.0f;
+  effects.cone->rotation = static_cast<int16_t>(elapsed / 25 % 360);
+  if (static_cast<int32_t>(app.now - effects.nextFlash) >= 0) {
+    effects.flash =
+        AddFlash(kLightPoint, 320, 320, 900, 560, 800, kFuseLightColour, 1.0f, 0.02f, 0);
+    effects.nextFlash = app.now + 2500;
+  }
+  int ambient = static_cast<int>(elapsed / 5000 % std::size(kAmbients));
+  if (ambient != effects.ambient) {
+    SetAmbientColour(kAmbients[ambient].colour);
+    effects.ambient = ambient;
+  }
+
+  drawArena();
+  ParticleFrame();
+  DrawLights();
+
+  label(cellCentreX(2) - 80, 344, "Explosion, Explosion Smoke");
+  label(cellCentreX(2) - 80, 362, "Spark (the barrel's fuse)");
+  label(cellCentreX(5) - 40, 344, "Wood 001");
+  label(cellCentreX(7) - 80, 344, "Blood 001, Blood Cloud 001");
+  label(cellCentreX(9) - 50, 344, "Default (built in)");
+  label(60, 690, "Spark HUD");
+  label(80, 400, "Point, flickering");
+  label(350, 400, "Cone, turning");
+  label(610, 400, "Plane, flickering");
+  bool flashAlive = false;
+  for (Flash& f : Flashes()) flashAlive = flashAlive || &f == effects.flash;
+  label(860, 400, flashAlive ? "Flash " + rt::strF(effects.flash->intensity, 2) : "Flash");
+  label(240, 740, kAmbients[ambient].name, 0xFFFFFF);
+  label(640, 740, rt::str(static_cast<int64_t>(Particles().count())) + " particles");
+}
+
 const GalleryPage kPages[] = {
     {"Sprites", drawSprites},
     {"Animations", drawAnimations},
     {"Text", drawText},
+    {"Particles and lights", drawEffects},
 };
 
 }  // namespace

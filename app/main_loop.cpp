@@ -3,13 +3,20 @@
 
 #include "app/app.h"
 #include "app/gallery.h"
+#include "render/hud.h"
+#include "render/world_render.h"
 #include "runtime/clock.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
+#include "ui/chat_box.h"
 #include "ui/config.h"
 #include "ui/menu.h"
 #include "ui/screenshot.h"
+#include "world/barrels.h"
+#include "world/items.h"
+#include "world/movement.h"
+#include "world/world.h"
 
 namespace {
 
@@ -63,13 +70,26 @@ void GameFrame() {
   rt::clearScreen(0);
   if (rt::beginDrawing()) {
     // 6. The world, bottom to top: visible range, ground layer, decals, upper layers, items,
-    //    boxes, barrels, players, particles, lights, name tags, HUD and score table, chat.
+    //    boxes, the barrel step (fuses and explosions), players, particles, lights, name tags.
+    DrawWorld();
+    //    Then the HUD and, while the score key is held, the score table; then the chat box.
+    DrawHud();
+    UpdateChatBox();
     // 7. The quit question, while it is open.
     rt::endDrawing();  // 8.
   }
-  // 9. Round control on the host.
+  // 9. Round control on the host; a tried map has its own.
+  TryMapStep();
   // 10. Local movement (unless the chat input is active), then the camera.
-  // 11. Position message, remote players, barrel requests, item pickups.
+  if (!ChatInputActive()) LocalMovementStep();
+  UpdateCamera();
+  // 11. With a local player: the position message when due, the remote players, a barrel on
+  //     request (not while the chat input is active) and the items it touches.
+  if (world.localPlayer) {
+    RemoteMovementStep();
+    RequestBarrel();
+    PickUpItems();
+  }
   // 12. The title bar in match mode.
   // 13. Screenshot on a release of F12.
   CheckScreenshotKey();
@@ -85,6 +105,7 @@ void GameFrame() {
 int RunGame(const Options& options) {
   if (!StartUp(options)) EndProgram(1);
   if (options.galleryPage >= 0) RunGallery(options.galleryPage);
+  if (!options.tryMap.empty() && !StartTryMap(options)) EndProgram(2);
   rt::logLine("START", "main loop");
   for (;;) {
     if (!menu.inGame) RunMenu();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/gallery.h"
 
 namespace {
 
@@ -14,6 +15,8 @@ const char* kUsage =
     "  --log FILE           write a log line per notable event to FILE (- for stderr)\n"
     "  --input-script FILE  replay timed key and mouse events from FILE\n"
     "  --gallery [PAGE]     show every picture, animation and typeface (pages from 1)\n"
+    "  --try-map NAME       walk the map Data/Maps/NAME.map alone and blow it up\n"
+    "  --bots N             with --try-map: up to 4 wandering players that place barrels\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -39,11 +42,18 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->logPath = argv[++i];
     } else if (!strcmp(arg, "--input-script") && hasValue) {
       options->inputScript = argv[++i];
+    } else if (!strcmp(arg, "--gallery-pages")) {
+      printf("%d\n", GalleryPageCount());
+      return 0;
     } else if (!strcmp(arg, "--gallery")) {
       options->galleryPage = 0;
       if (hasValue && argv[i + 1][0] >= '1' && argv[i + 1][0] <= '9') {
         options->galleryPage = atoi(argv[++i]) - 1;
       }
+    } else if (!strcmp(arg, "--try-map") && hasValue) {
+      options->tryMap = argv[++i];
+    } else if (!strcmp(arg, "--bots") && hasValue) {
+      options->bots = atoi(argv[++i]);
     } else if (!strcmp(arg, "--data") && hasValue) {
       options->dataRoot = argv[++i];
     } else {

@@ -4,6 +4,8 @@
 
 #include "app/app.h"
 #include "data/resources.h"
+#include "render/lights.h"
+#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/input.h"
@@ -13,6 +15,7 @@
 #include "runtime/sound.h"
 #include "ui/config.h"
 #include "ui/language.h"
+#include "world/world.h"
 
 AppState app;
 MenuState menu;
@@ -70,7 +73,8 @@ bool StartUp(const Options& options) {
     rt::logLine("START", "no sound device: running silent");
   }
 
-  // 2. Particle types with their "Default" type (particle engine).
+  // 2. Particle types with their "Default" type.
+  CreateDefaultParticleType();
   // 3. Error texts of the typefaces and the archives (fonts, archives).
   // 4. The user folder and Config.ini.
   SetConfigFolder(UserFolder());
@@ -97,8 +101,9 @@ bool StartUp(const Options& options) {
   logoThread = rt::startThread(runLogoWindow);
   while (logoState != -1) rt::delay(10);
 
-  // 10.-12. Built-in pictures and the data archives.
+  // 10.-12. Built-in pictures and the data archives; "Default" draws the built-in picture.
   LoadResources();
+  ParticleTypeByName("Default")->texture = DefaultParticleTexture();
   // 13. Key names, now that the screen is up and the keyboard layout is known.
   FillKeyNames();
   // 14. Editing keys for the text fields (widgets).
@@ -108,7 +113,11 @@ bool StartUp(const Options& options) {
   menu.currentMenu = "Main Menu";
   menu.inGame = false;
   rt::setFrameRate(80);
-  // 19. Lights and particles (lights, particles).
+  // 19. Lights and particles, both seeing the frame clock and the camera.
+  SetLightCamera(&world.camera.x, &world.camera.y);
+  InitLights("Data\\Lights.qzd", app.width, app.height, &app.now, &world.camera.x,
+             &world.camera.y);
+  InitParticles(app.width, app.height, 10, &app.now, &world.camera.x, &world.camera.y, false);
 
   // 20. Keep the logo up for at least two seconds, then swap it for the main window.
   while (rt::milliseconds() - app.screenOpenedAt < kMinimumLogoTime) rt::delay(100);

@@ -6,6 +6,7 @@
 
 #include "data/archive.h"
 #include "render/animation.h"
+#include "render/particles.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
@@ -222,7 +223,13 @@ void LoadResources() {
   });
   withArchive(kArchiveNumber, "Data\\Particles.qzd", [](uint32_t archive) {
     LoadTextureFolder(archive, "Textures\\");
-    return static_cast<int>(ParticleTextures().count());
+    int loaded = static_cast<int>(ParticleTextures().count());
+    // Every file of the root is one definition; a later one of the same name wins.
+    if (!examineArchiveFolder(archive, "\\")) return loaded;
+    std::vector<std::string> names;
+    while (nextArchiveFile(archive)) names.push_back(archiveFileName(archive));
+    for (const std::string& name : names) loaded += LoadParticleDefinition(archive, "\\" + name);
+    return loaded;
   });
   CreateGlowSprite();
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "world/barrels.h"
+
 World world;
 
 namespace {
@@ -45,6 +47,16 @@ Player* FindPlayer(int32_t id) {
     if (p.id == id) return &p;
   }
   return nullptr;
+}
+
+void ResetPlayerForRound(Player& player) {
+  player.dead = 0;
+  player.direction = 0;
+  player.bodyDirection = 0;
+  player.barrelCapacity = 1;
+  player.fuseTime = 3000;
+  player.strength = 2;
+  ForgetBarrelOwner(player);
 }
 
 uint32_t PlayerColour(size_t position) {

@@ -216,5 +216,8 @@ float CellCentreX(int32_t column);
 float CellCentreY(int32_t row);
 
 Player* FindPlayer(int32_t id);
+// The per-round values of a player at round start: alive, facing down, one barrel of reach 2
+// with a 3000 ms fuse, none burning. Barrels still on the map stop pointing at the player.
+void ResetPlayerForRound(Player& player);
 // The colour of the player-colour table for a list position; positions past the table wrap.
 uint32_t PlayerColour(size_t position);

@@ -1,0 +1,289 @@
+// --try-map NAME: a map walked alone, or with a few wandering bots, so that a map designer can
+// look at it, blow it up and watch the lights and particles. This machine is host and every
+// player's machine at once: each message the rules send is applied to the world at once.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "audio/audio.h"
+#include "render/animation.h"
+#include "render/world_render.h"
+#include "runtime/clock.h"
+#include "runtime/log.h"
+#include "ui/config.h"
+#include "world/barrels.h"
+#include "world/items.h"
+#include "world/map.h"
+#include "world/messages.h"
+#include "world/movement.h"
+#include "world/world.h"
+
+namespace {
+
+constexpr int32_t kLocalPlayerId = 1;
+constexpr int kMaxBots = 4;
+constexpr uint32_t kRoundEndDelay = 5000;  // ms after fewer than two players are left alive
+constexpr float kArrived = 2.0f;           // pixels from its target at which a bot decides again
+constexpr int kBotSearchCells = 400;       // how far a bot looks for shelter
+
+struct TryMap {
+  bool active = false;
+  std::string name;
+  std::vector<int32_t> botIds;
+  uint32_t lastBotStep = 0;
+};
+
+TryMap trying;
+
+Player* addPlayer(int32_t id, const std::string& name) {
+  size_t position = world.players.count();
+  Player* player = world.players.append();
+  player->id = id;
+  SetPlayerName(*player, name);
+  player->colour = static_cast<int32_t>(PlayerColour(position));
+  player->body = CreatePlayerBody();
+  return player;
+}
+
+void placePlayers() {
+  size_t index = 0;
+  for (Player& player : world.players) {
+    if (const SpawnPoint* spawn = spawnPointFor(index)) {
+      player.x = static_cast<float>(spawn->x);
+      player.y = static_cast<float>(spawn->y);
+    } else {
+      player.x = CellCentreX(0);
+      player.y = CellCentreY(0);
+    }
+    player.netX = player.x;
+    player.netY = player.y;
+    ResetPlayerForRound(player);
+    AnimatePlayerBody(player.body, false, true);
+    ++index;
+  }
+}
+
+// Round start as the host does it: nothing of the last round stays, the map comes fresh from
+// its file with new boxes, and everybody stands on a spawn point.
+bool startRound() {
+  ClearItems();
+  ClearBarrels();
+  bool loaded = loadMapNamed(trying.name);
+  world.decals.clear();
+  world.round.mapName = trying.name;
+  world.round.roundNumber += 1;
+  world.round.running = true;
+  world.round.endAt = 0;
+  setTileSize(world.tileWidth, world.tileHeight);
+  generateBoxes(true);
+  placePlayers();
+  if (world.localPlayer) CentreCamera(world.localPlayer->x, world.localPlayer->y);
+  int boxes = 0;
+  for (int column = 0; column < world.box.columns(); ++column) {
+    for (int row = 0; row < world.box.rows(); ++row) boxes += world.box.get(column, row) != 0;
+  }
+  rt::logLine("TRYMAP",
+              "round %d on %s: %dx%d cells of %dx%d, %d layers, %zu spawn points, %d boxes",
+              world.round.roundNumber, trying.name.c_str(), mapColumns(), mapRows(),
+              world.tileWidth, world.tileHeight, mapLayers(), mapHeader().spawnPoints.size(),
+              boxes);
+  return loaded;
+}
+
+// ---- Bots ------------------------------------------------------------------------------------
+
+bool isBot(const Player& player) {
+  return std::find(trying.botIds.begin(), trying.botIds.end(), player.id) != trying.botIds.end();
+}
+
+// A bot's machine reports its own death, like every other machine.
+void botInBlast(int32_t column, int32_t row, int32_t owner) {
+  for (Player& player : world.players) {
+    if (player.dead || !isBot(player)) continue;
+    if (CellX(player.x) == column && CellY(player.y) == row) SendDeathReport(player.id, owner);
+  }
+}
+
+// One flag per cell of the map, for the bots' planning.
+struct CellMarks {
+  int columns = 0, rows = 0;
+  std::vector<uint8_t> cells;
+  bool get(int column, int row) const {
+    return column >= 0 && row >= 0 && column < columns && row < rows &&
+           cells[static_cast<size_t>(row) * columns + column];
+  }
+  void set(int column, int row) {
+    if (column >= 0 && row >= 0 && column < columns && row < rows) {
+      cells[static_cast<size_t>(row) * columns + column] = 1;
+    }
+  }
+};
+
+bool walkable(int column, int row) {
+  return world.solid.inside(column, row) && world.solid.get(column, row) == 0 &&
+         world.box.get(column, row) == 0 && !world.barrelAt.get(column, row);
+}
+
+void markBlast(CellMarks& danger, int column, int row, int strength) {
+  danger.set(column, row);
+  const int dx[4] = {0, 0, 1, -1}, dy[4] = {1, -1, 0, 0};
+  for (int arm = 0; arm < 4; ++arm) {
+    for (int i = 1; i <= strength; ++i) {
+      int c = column + dx[arm] * i, r = row + dy[arm] * i;
+      if (!world.solid.inside(c, r) || world.solid.get(c, r) == 1 || world.box.get(c, r)) break;
+      danger.set(c, r);
+    }
+  }
+}
+
+// Every cell a burning barrel will reach, and the reach of one more barrel when asked.
+CellMarks dangerMap(int extraColumn = -1, int extraRow = -1, int extraStrength = 0) {
+  CellMarks danger{world.solid.columns(), world.solid.rows(), {}};
+  danger.cells.assign(static_cast<size_t>(danger.columns) * danger.rows, 0);
+  for (const Barrel& barrel : world.barrels) {
+    markBlast(danger, CellX(barrel.x), CellY(barrel.y), barrel.strength);
+  }
+  if (extraColumn >= 0) markBlast(danger, extraColumn, extraRow, extraStrength);
+  return danger;
+}
+
+// The first step toward the nearest cell out of danger, or false when none can be reached.
+bool stepToShelter(int column, int row, const CellMarks& danger, int* nextColumn, int* nextRow) {
+  struct Visit {
+    int column, row, firstColumn, firstRow;
+  };
+  CellMarks seen{danger.columns, danger.rows, {}};
+  seen.cells.assign(danger.cells.size(), 0);
+  std::deque<Visit> queue{{column, row, column, row}};
+  seen.set(column, row);
+  const int dx[4] = {0, 0, 1, -1}, dy[4] = {1, -1, 0, 0};
+  for (int visited = 0; !queue.empty() && visited < kBotSearchCells; ++visited) {
+    Visit at = queue.front();
+    queue.pop_front();
+    if (!danger.get(at.column, at.row)) {
+      *nextColumn = at.firstColumn;
+      *nextRow = at.firstRow;
+      return true;
+    }
+    for (int i = 0; i < 4; ++i) {
+      int c = at.column + dx[i], r = at.row + dy[i];
+      if (seen.get(c, r) || !walkable(c, r)) continue;
+      seen.set(c, r);
+      bool first = at.column == column && at.row == row;
+      queue.push_back({c, r, first ? c : at.firstColumn, first ? r : at.firstRow});
+    }
+  }
+  return false;
+}
+
+bool boxNextTo(int column, int row) {
+  return world.box.get(column + 1, row) || world.box.get(column - 1, row) ||
+         world.box.get(column, row + 1) || world.box.get(column, row - 1);
+}
+
+void headFor(Player& bot, int column, int row) {
+  MoveKeys keys;
+  int fromColumn = CellX(bot.x), fromRow = CellY(bot.y);
+  keys.up = row < fromRow;
+  keys.down = row > fromRow;
+  keys.left = column < fromColumn;
+  keys.right = column > fromColumn;
+  KeyDirection(keys, &bot.direction);
+  bot.netX = CellCentreX(column);
+  bot.netY = CellCentreY(row);
+}
+
+// A bot decides again once it is within a step of its target: the walk toward a reported
+// position stands still inside one step, wherever that leaves it.
+void thinkBot(Player& bot, float factor) {
+  float arrived = std::max(kArrived, bot.speed * factor);
+  if (std::fabs(bot.netX - bot.x) > arrived || std::fabs(bot.netY - bot.y) > arrived) return;
+  bot.x = bot.netX;
+  bot.y = bot.netY;
+  int column = CellX(bot.x), row = CellY(bot.y);
+  CellMarks danger = dangerMap();
+  int nextColumn = column, nextRow = row;
+
+  bool freePlace = static_cast<int64_t>(bot.ownBarrels.count()) < bot.barrelCapacity;
+  if (!danger.get(column, row) && freePlace && boxNextTo(column, row) && rt::random(2) == 0 &&
+      !world.barrelAt.get(column, row)) {
+    CellMarks after = dangerMap(column, row, bot.strength);
+    if (stepToShelter(column, row, after, &nextColumn, &nextRow)) {
+      SendBarrelRequest(bot.id, bot.strength, bot.x, bot.y, bot.fuseTime);
+      headFor(bot, nextColumn, nextRow);
+      return;
+    }
+  }
+  if (danger.get(column, row)) {
+    if (stepToShelter(column, row, danger, &nextColumn, &nextRow)) {
+      headFor(bot, nextColumn, nextRow);
+    }
+    return;
+  }
+  // Wander: a random open neighbour that no fuse threatens, or stay.
+  const int dx[4] = {0, 0, 1, -1}, dy[4] = {1, -1, 0, 0};
+  int start = rt::random(3);
+  for (int i = 0; i < 4; ++i) {
+    int k = (start + i) % 4;
+    int c = column + dx[k], r = row + dy[k];
+    if (!walkable(c, r) || danger.get(c, r)) continue;
+    headFor(bot, c, r);
+    return;
+  }
+}
+
+void thinkBots() {
+  float factor = FrameFactor(app.now, &trying.lastBotStep);
+  for (Player& player : world.players) {
+    if (!player.dead && isBot(player)) thinkBot(player, factor);
+  }
+}
+
+// Fewer than two alive (or the only player dead): a new round five seconds later.
+void roundControl() {
+  int count = world.players.count() <= 1 ? 1 : 0;
+  for (const Player& player : world.players) count += player.dead ? 0 : 1;
+  if (count >= 2) return;
+  if (world.round.endAt == 0) world.round.endAt = app.now + kRoundEndDelay;
+  if (world.round.endAt == 0) world.round.endAt = 1;
+  if (static_cast<int32_t>(app.now - world.round.endAt) > 0) startRound();
+}
+
+}  // namespace
+
+bool StartTryMap(const Options& options) {
+  trying.name = options.tryMap;
+  if (!isSafeMapName(trying.name)) {
+    fprintf(stderr, "powderbox: '%s' is not a map name\n", trying.name.c_str());
+    return false;
+  }
+  world.isHost = true;
+  SetRuleMessages(DirectRuleMessages());
+  SetCellBurntHook(botInBlast);
+  world.localPlayer = addPlayer(kLocalPlayerId, config.playerName);
+  int bots = std::clamp(options.bots, 0, kMaxBots);
+  for (int i = 0; i < bots; ++i) {
+    int32_t id = kLocalPlayerId + 1 + i;
+    addPlayer(id, "Bot " + std::to_string(i + 1));
+    trying.botIds.push_back(id);
+  }
+  if (!startRound()) {
+    fprintf(stderr, "powderbox: cannot load the map %s\n", mapFilePath(trying.name).c_str());
+    return false;
+  }
+  trying.active = true;
+  menu.inGame = true;
+  PlayGameMusic();
+  return true;
+}
+
+void TryMapStep() {
+  if (!trying.active) return;
+  roundControl();
+  thinkBots();
+}

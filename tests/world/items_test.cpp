@@ -1,0 +1,197 @@
+// Items: identifiers, the grid kept in step, pickups with their limits, notices and messages,
+// and the drop rolls.
+#include "world/items.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "app/app.h"
+#include "render/lights.h"
+#include "runtime/clock.h"
+#include "runtime/screen.h"
+#include "ui/config.h"
+#include "world/barrels.h"
+#include "world/messages.h"
+
+namespace {
+
+float centre(int cell) { return cell * 96.0f + 48.0f; }
+
+class ItemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
+    config = Config{};
+    app.now = 5000;
+    world = World{};
+    grids(10, 10);
+    RuleMessages direct = DirectRuleMessages(), messages = direct;
+    messages.abilityChanged = [this, direct](int32_t type, int32_t id, int32_t value) {
+      abilities.push_back({type, id, value});
+      direct.abilityChanged(type, id, value);
+    };
+    messages.itemTaken = [this, direct](int32_t id) {
+      taken.push_back(id);
+      direct.itemTaken(id);
+    };
+    messages.itemDropped = [this](int32_t row, int32_t, int32_t, int32_t) { ++dropped[row]; };
+    SetRuleMessages(messages);
+    local = world.players.append();
+    local->id = 7;
+    local->x = local->y = centre(1);
+    world.localPlayer = local;
+  }
+  void TearDown() override {
+    ClearItems();
+    SetRuleMessages({});
+    world = World{};
+    ClearLights();
+    rt::shutdownScreenSystem();
+  }
+  void grids(int columns, int rows) {
+    world.solid.reset(columns, rows);
+    world.box.reset(columns, rows);
+    world.barrelAt.reset(columns, rows);
+    world.itemAt.reset(columns, rows);
+  }
+  Item* itemAt(int row, int column, int cellRow, int32_t id = 0) {
+    return CreateItem(row, centre(column), centre(cellRow), id);
+  }
+
+  Player* local = nullptr;
+  std::vector<std::array<int32_t, 3>> abilities;
+  std::vector<int32_t> taken;
+  std::array<int, 11> dropped{};
+};
+
+TEST_F(ItemTest, IdentifiersAreUniqueAmongLiveItemsAndTheGridStaysInStep) {
+  Item* a = itemAt(3, 2, 2);
+  Item* b = itemAt(1, 3, 2);
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a->id, 0);
+  EXPECT_NE(a->id, b->id);
+  EXPECT_EQ(a->name, "Bomb Time Increase");
+  EXPECT_EQ(world.itemAt.get(2, 2), a);
+  EXPECT_EQ(Lights().count(), 2u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(FindItem(NewItemId()), nullptr);
+  // The host's id is kept; one already alive is refused.
+  Item* given = itemAt(2, 4, 2, 5000);
+  ASSERT_NE(given, nullptr);
+  EXPECT_EQ(given->id, 5000);
+  EXPECT_EQ(itemAt(2, 5, 2, 5000), nullptr);
+  RemoveItem(a);
+  EXPECT_EQ(world.itemAt.get(2, 2), nullptr);
+  EXPECT_EQ(Lights().count(), 2u);
+}
+
+TEST_F(ItemTest, ItemsFromTheWireAreChecked) {
+  EXPECT_EQ(CreateItem(0, centre(2), centre(2), 9), nullptr);  // an empty row
+  EXPECT_EQ(CreateItem(9, centre(2), centre(2), 9), nullptr);
+  EXPECT_EQ(CreateItem(1, NAN, centre(2), 9), nullptr);
+  EXPECT_EQ(CreateItem(1, centre(20), centre(2), 9), nullptr);  // off the map
+  EXPECT_TRUE(world.items.empty());
+  // A newer item in an occupied cell takes its place; nothing points at the old one.
+  itemAt(1, 2, 2, 1);
+  Item* newer = itemAt(3, 2, 2, 2);
+  EXPECT_EQ(world.items.count(), 1u);
+  EXPECT_EQ(world.itemAt.get(2, 2), newer);
+}
+
+TEST_F(ItemTest, APickupAppliesSendsNotifiesAndRemovesOnce) {
+  itemAt(1, 1, 1, 42);
+  itemAt(3, 3, 3, 43);  // out of reach
+  local->x += 31;       // just inside the radius of 32
+  PickUpItems();
+  EXPECT_EQ(local->strength, 3);
+  ASSERT_EQ(abilities.size(), 1u);
+  EXPECT_EQ(abilities[0], (std::array<int32_t, 3>{kAbilityStrength, 7, 3}));
+  EXPECT_EQ(taken, std::vector<int32_t>{42});
+  EXPECT_EQ(world.items.count(), 1u);
+  EXPECT_EQ(world.itemAt.get(1, 1), nullptr);
+  ASSERT_EQ(world.notices.count(), 1u);
+  EXPECT_EQ(world.notices.front().name, "Explosion Strength Increase");
+  EXPECT_EQ(world.notices.front().iconSprite, 12);
+  EXPECT_EQ(world.notices.front().expiry, 5000u + 10u * 1000u);
+  // Another machine's taken message for the same item finds nothing.
+  RemoveItemById(42);
+  EXPECT_EQ(world.items.count(), 1u);
+}
+
+TEST_F(ItemTest, AtStrengthTwelveAnIncreaseIsLostWithoutNoticeButTakenForEverybody) {
+  local->strength = 12;
+  itemAt(1, 1, 1, 3);
+  PickUpItems();
+  EXPECT_EQ(local->strength, 12);
+  EXPECT_TRUE(abilities.empty());
+  EXPECT_TRUE(world.notices.empty());
+  EXPECT_EQ(taken, std::vector<int32_t>{3});
+  EXPECT_TRUE(world.items.empty());
+}
+
+TEST_F(ItemTest, TheDeadTakeNothing) {
+  itemAt(1, 1, 1);
+  local->dead = 1;
+  PickUpItems();
+  EXPECT_EQ(world.items.count(), 1u);
+}
+
+TEST_F(ItemTest, EveryEffectStopsAtItsLimit) {
+  struct Case {
+    int32_t Player::*field;
+    int32_t start, after, type;
+  };
+  const Case cases[] = {{&Player::strength, 11, 12, 4},       {&Player::strength, 2, 1, 4},
+                        {&Player::fuseTime, 7000, 7500, 5},   {&Player::fuseTime, 2500, 2000, 5},
+                        {&Player::barrelCapacity, 9, 10, 6}, {&Player::barrelCapacity, 2, 1, 6}};
+  for (int32_t kind = 0; kind < 6; ++kind) {
+    const Case& c = cases[kind];
+    Player p;
+    p.*c.field = c.start;
+    int32_t type = 0, value = 0;
+    ASSERT_TRUE(ApplyItemEffect(p, kind, &type, &value)) << kind;
+    EXPECT_EQ(p.*c.field, c.after);
+    EXPECT_EQ(value, c.after);
+    EXPECT_EQ(type, c.type);
+    EXPECT_FALSE(ApplyItemEffect(p, kind, &type, &value)) << kind;
+    EXPECT_EQ(p.*c.field, c.after);
+  }
+  Player p;
+  int32_t type = 0, value = 0;
+  EXPECT_FALSE(ApplyItemEffect(p, 6, &type, &value));
+}
+
+TEST_F(ItemTest, AbilityMessagesAreBroughtIntoRange) {
+  SetAbility(kAbilityStrength, 7, 99);
+  SetAbility(kAbilityFuseTime, 7, -5);
+  SetAbility(kAbilityCapacity, 7, 4);
+  SetAbility(kAbilityCapacity, 8, 9);  // nobody
+  SetAbility(3, 7, 9);                 // no such ability
+  EXPECT_EQ(local->strength, 12);
+  EXPECT_EQ(local->fuseTime, 2000);
+  EXPECT_EQ(local->barrelCapacity, 4);
+}
+
+TEST_F(ItemTest, AboutThreeInFourBoxesRollAnItemAndStrengthLossesAreRarer) {
+  rt::randomSeed(12345);
+  grids(100, 100);
+  const int boxes = 20000;
+  int made = 0;
+  for (int i = 0; i < boxes; ++i) {
+    if (DropItem(centre(i % 100), centre((i / 100) % 100))) ++made;
+    if (world.items.count() > 100) ClearItems();
+  }
+  int sent = 0;
+  for (int row = 1; row <= 6; ++row) sent += dropped[row];
+  EXPECT_EQ(sent, made);
+  // 76 of 101 first rolls go on; five kinds then always drop, the strength loss 51 times in 101.
+  double expected = boxes * (76.0 / 101.0) * ((5.0 + 51.0 / 101.0) / 6.0);
+  EXPECT_NEAR(made, expected, expected * 0.03);
+  double perKind = boxes * (76.0 / 101.0) / 6.0;
+  for (int row : {1, 3, 4, 5, 6}) EXPECT_NEAR(dropped[row], perKind, perKind * 0.08) << row;
+  EXPECT_NEAR(dropped[2], perKind * 51.0 / 101.0, perKind * 0.08);
+}
+
+}  // namespace

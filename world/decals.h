@@ -1,0 +1,16 @@
+// Deaths on the ground: blood, the decals that stay behind, and the world side of a kill.
+#pragma once
+
+#include <cstdint>
+
+#include "world/world.h"
+
+// A decal with a random rotation at full alpha, fading once now passes fadeAt.
+Decal* AddDecal(int32_t sprite, float x, float y, int32_t halfWidth, int32_t halfHeight,
+                uint32_t fadeAt);
+
+// On the echoed death report: blood (when "Blood" is on), the body's decals (unless
+// "DeadBodyTime" is 0), the victim's dead flag and the scores. An unknown victim or killer, or a
+// victim already dead, changes nothing and gives false; the caller adds the kill line to the
+// message list only on true.
+bool ApplyKill(int32_t victimId, int32_t killerId);

@@ -1,0 +1,159 @@
+// The loaded map: its header, tile sets with their pictures, the tile layers, spawn points, and
+// the loaders that fill them (and the world's solid grid, lights, drift and emitters) from
+// "Data\Maps\<name>.map" and the tile-set files in "Data\TileSets\".
+//
+// Maps are files players download and share. Every count and size in them is checked against
+// the bytes there are and the limits below before anything is allocated; a map that breaks a
+// limit is refused and leaves the current map untouched, a cell that names a missing tile set
+// or tile stays empty, and a file that ends early loads what it holds.
+//
+// The drawing side reads mapHeader() and mapCell(); both stay valid until the next loadMap or
+// clearMap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime/containers.h"
+#include "runtime/objects.h"
+#include "world/map_file.h"
+
+// Largest files we read at all; the size and count limits are in world/map_file.h.
+inline constexpr int64_t kMaxMapFileBytes = int64_t{16} << 20;
+inline constexpr int64_t kMaxTileSetFileBytes = int64_t{64} << 20;
+// Tile pictures: largest side, and all pictures of a map together, in pixels.
+inline constexpr int64_t kMaxTilePictureSide = 1024;
+inline constexpr int64_t kMaxTilePicturePixels = int64_t{16} << 20;
+// Tile sizes a tile set may declare; anything else counts as 96 x 96.
+inline constexpr int32_t kMinTileSize = 8;
+inline constexpr int32_t kMaxTileSize = 1024;
+// Side of the small pictures made for a map list or an editor.
+inline constexpr int kTilePreviewSize = 64;
+
+struct MapHeader {
+  std::string text1, text2, text3;  // the file's first three lines, kept as read
+  int32_t lastColumn = 0, lastRow = 0;
+  uint8_t lastLayer = 0;
+  int32_t headerValue = 0;  // the player limit
+  std::vector<SpawnPoint> spawnPoints;
+  std::vector<std::string> tileSetNames;
+  std::vector<uint8_t> layerOpacity = std::vector<uint8_t>(1, 255);  // one per layer
+  int32_t pixelWidth = 0, pixelHeight = 0;
+  int32_t scrollX = 0, scrollY = 0;
+};
+
+// A picture of a tile set, shared by name between the tile sets of a map.
+struct TilePicture {
+  std::string name;
+  int32_t byteLength = 0;
+  std::vector<uint8_t> bytes;    // the picture file as stored
+  rt::Handle image = 0;          // decoded
+  rt::Handle sprite = 0;         // its texture
+  rt::Handle sprite3D = 0;       // what the tiles draw
+  rt::Handle previewImage = 0, previewSprite = 0, preview3D = 0;  // 64 x 64, when asked for
+};
+
+struct TileKind {
+  std::string name;
+  int32_t value = 0;
+  std::string text;  // at most 64 bytes
+};
+
+struct Tile {
+  int32_t number = 0;
+  std::string pictureName;
+  rt::Handle picture = 0;  // 3D sprite of its picture (0 when the picture is missing)
+  rt::Handle preview = 0;  // 3D sprite of the 64 x 64 preview, when asked for
+  std::string kindName;
+  int16_t displayValue = 0;
+  int16_t terrain = 0;     // > 0: written into the solid grid
+};
+
+struct TileSet {
+  int32_t number = 0;  // load order within the map, from 0
+  std::string fileName;
+  rt::List<Tile> tiles;  // file order
+  std::unordered_map<int32_t, Tile*> byNumber;
+};
+
+// One cell of a tile layer. A cell drawn on screen has a tile; the numbers are kept even when
+// they name nothing loaded.
+struct MapCell {
+  int32_t tileSetNumber = 0;
+  int32_t tileNumber = 0;
+  const Tile* tile = nullptr;
+  int32_t rotation = 0;  // degrees, clockwise on screen
+};
+
+// ---- Loading -------------------------------------------------------------------------------
+
+// Reads mapPath + ".map" and its tile sets from tileSetFolder (both game paths, e.g.
+// "Data\Maps\Arena" and "Data\TileSets\"), replacing the previous map, and fills the solid grid,
+// the tile size, the lights, ambient and overlay colours, drift and emitters. False when the
+// file cannot be read or breaks a limit; then nothing has changed.
+bool loadMap(const std::string& mapPath, const std::string& tileSetFolder, bool makePreviews);
+// The round start's form: "Data\Maps\" + name, "Data\TileSets\", no previews. Refuses names
+// that are not isSafeMapName.
+bool loadMapNamed(const std::string& name);
+// Reads one tile-set file folder + fileName into the current map's tile sets. False (and
+// nothing changed) when the name is not a plain file name or the file cannot be read.
+bool loadTileSet(const std::string& folder, const std::string& fileName, bool makePreviews);
+
+// Re-creates the box, barrel and item grids at the map's size, all empty; when enabled (the
+// host) puts boxes on free floor: never on a non-zero solid cell, never where layer 0 has no
+// drawable tile, never within 128 pixels of a spawn point, and else with 80 chances in 101.
+void generateBoxes(bool enabled);
+
+// Forgets the map: header, tile sets, pictures, kinds and layers; the world's grids go back to
+// one cell. Lights and emitters belong to their engines and are cleared there.
+void clearMap();
+
+// ---- Reading the loaded map ------------------------------------------------------------------
+
+const MapHeader& mapHeader();
+int32_t mapColumns();  // lastColumn + 1
+int32_t mapRows();
+int32_t mapLayers();
+// The cell at (layer, column, row); an empty cell outside the map.
+const MapCell& mapCell(int layer, int column, int row);
+// Tile sets by load number, pictures by name (null when absent).
+const TileSet* findTileSet(int32_t number);
+const Tile* findTile(int32_t tileSetNumber, int32_t tileNumber);
+const TilePicture* findTilePicture(const std::string& name);
+const TileKind* findTileKind(const std::string& name);
+size_t tileSetCount();
+size_t tilePictureCount();
+
+// The spawn point for the player at this list position. With more players than spawn points
+// the positions wrap around, so nobody is left where the previous round put him. Null when the
+// map has none.
+const SpawnPoint* spawnPointFor(size_t playerIndex);
+
+// ---- Mouse handling ----------------------------------------------------------------------
+
+// The tile size the mouse uses to turn its world position into a cell; handed over at every
+// round start.
+void setTileSize(int32_t width, int32_t height);
+int32_t mouseTileWidth();
+int32_t mouseTileHeight();
+
+// ---- Map names and the map list ----------------------------------------------------------
+
+// A map name that may become a path: not empty, at most 64 bytes, no path separator, no "..",
+// no drive colon, no control characters.
+bool isSafeMapName(const std::string& name);
+// "Data\Maps\" + name + ".map".
+std::string mapFilePath(const std::string& name);
+
+// What the host's map list shows of a map file, read from its first lines and fields only.
+struct MapSummary {
+  std::string text1, text2, text3;
+  int32_t lastColumn = 0, lastRow = 0;
+  uint8_t lastLayer = 0;
+  int32_t headerValue = 0;  // the player limit
+};
+// path is the map file's game path ("Data\Maps\Arena.map"). False when it cannot be opened.
+bool readMapSummary(const std::string& path, MapSummary* out);

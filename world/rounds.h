@@ -1,0 +1,45 @@
+// Rounds and scoring: a match is a series of rounds on one map. The host starts each round (fresh
+// map, new boxes, everybody on a spawn point) and tells the clients in the round-start message;
+// it ends a round five seconds after fewer than two players are left alive, and the match after
+// the configured number of rounds. Scores are applied by every machine from the kill message
+// (world/decals.h) and are never reset while a player stays.
+//
+// No round ends by time: the round time is configured, carried and shown, nothing more.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/message_buffer.h"
+
+inline constexpr uint32_t kRoundEndDelay = 5000;  // ms after fewer than two are left alive
+
+// Both sides: items and barrels go, the map is loaded afresh, the local player gets a new HUD
+// spark, the decals go, the round counter advances and the round runs. Returns whether the map
+// loaded; a map that does not load (or a name that is not a plain map name) leaves the map
+// that is there.
+bool BeginRound(const std::string& mapName);
+
+// Host: a whole round start. Boxes generated, every player on the spawn point of its list
+// position (more players than spawn points share them in turn), per-round values reset.
+bool StartHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs);
+// Puts each player on its spawn point, target equal to position, with its per-round values.
+void PlacePlayersOnSpawnPoints();
+
+// Host: the round-start message (its type first) for the round just started.
+void WriteRoundStart(MessageBuffer* buffer);
+// Client: the rest of a round-start message (the cursor after the type). Loads the map, takes
+// the round settings, fills the box grid from the bytes present (never beyond the grid) and puts
+// the players of this machine's list on the positions given, in list order. False and nothing
+// changed when the map name is not a plain map name.
+bool ApplyRoundStart(MessageBuffer* message);
+
+enum class RoundEvent { kNone, kNextRound, kGameOver };
+// Host, every game frame: kGameOver once the round counter has passed the number of rounds;
+// kNextRound when the end delay after fewer than two living players has run out (counting one
+// more while at most one player is there, so a lone player plays on until he dies).
+RoundEvent RoundControl(uint32_t now);
+
+// The match is over: no map, no items, barrels, lights or emitters, the grids one cell, the
+// round record cleared; every player alive at 0,0 with its start values and its scores.
+void EndMatchWorld();
