@@ -6,6 +6,7 @@
 #include <AL/alext.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 
 #include "runtime/log.h"
@@ -35,6 +36,10 @@ class OpenAlBackend : public SoundBackend {
   ~OpenAlBackend() override { close(); }
 
   bool open(const char* deviceName) override {
+    // A machine without sound is normal for us: our own log says so, the library need not
+    // print errors to the terminal. Set before the first call into the library, which reads it
+    // once; no other thread runs yet at start-up.
+    setenv("ALSOFT_LOGLEVEL", "0", 0);
     device_ = alcOpenDevice(deviceName);
     if (!device_) {
       logLine("SOUND", "no audio device, the game runs silent");
