@@ -17,6 +17,15 @@ struct Options {
   int galleryPage = -1;    // --gallery [PAGE]: show the content instead of the menus
   std::string tryMap;      // --try-map NAME: walk a map alone, messages applied at once
   int bots = 0;            // --bots N: a few wandering players for --try-map
+  // The quick start: a session without the menus.
+  bool host = false;       // --host: create a session and start matches by itself
+  std::string connect;     // --connect ADDRESS: join one
+  std::string map;         // --map NAME (host; default: the first map in name order)
+  int rounds = 0;          // --rounds N (host; 0: the "Rounds" setting)
+  int startWith = 2;       // --start-with K: players (the host's own included) to start with
+  bool once = false;       // --once: the host ends after its first match
+  std::string name;        // --name NAME instead of the configured player name
+  int portBase = 0;        // --port-base N: information N, game N + 1, positions N + 2
 };
 
 // The application record: one instance for the process.
@@ -68,6 +77,14 @@ void GameFrame();
 // the game; the rules' messages are applied at once. False (with a message) when the map name
 // is not one or the map cannot be loaded.
 bool StartTryMap(const Options& options);
+// --host or --connect: creates or joins a session with the options' name, ports, map and rounds.
+// False (with a message) when that fails.
+bool StartQuickSession(const Options& options);
+// Once per menu frame: the quick start's lobby. The host starts a match once enough players
+// are there (after a short pause between matches) and, with --once, ends after the first; a
+// client ends when its host is gone.
+void QuickStartStep();
+
 // Once per game frame while trying a map, in the place of the host's round control: a new round
 // five seconds after fewer than two players are left alive, and the bots' decisions.
 void TryMapStep();

@@ -3,6 +3,8 @@
 
 #include "app/app.h"
 #include "app/gallery.h"
+#include "net/protocol.h"
+#include "net/session.h"
 #include "render/hud.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
@@ -60,7 +62,10 @@ void CollectWindowEvents() {
 }
 
 void GameFrame() {
-  // 2. Network: the host's server first, then this process's client connection.
+  // 2. Network: the host's server first, then this process's client connection. A message may
+  //    end the match (game over, the host gone); the menus take the next pass then.
+  PollNetwork();
+  if (!menu.inGame) return;
 
   // 3.-4. Window events and the mouse for the GUI.
   CollectWindowEvents();
@@ -79,6 +84,8 @@ void GameFrame() {
     rt::endDrawing();  // 8.
   }
   // 9. Round control on the host; a tried map has its own.
+  HostRoundControl();
+  if (!menu.inGame) return;
   TryMapStep();
   // 10. Local movement (unless the chat input is active), then the camera.
   if (!ChatInputActive()) LocalMovementStep();
@@ -86,6 +93,7 @@ void GameFrame() {
   // 11. With a local player: the position message when due, the remote players, a barrel on
   //     request (not while the chat input is active) and the items it touches.
   if (world.localPlayer) {
+    SendPositionWhenDue();
     RemoteMovementStep();
     RequestBarrel();
     PickUpItems();
@@ -106,6 +114,8 @@ int RunGame(const Options& options) {
   if (!StartUp(options)) EndProgram(1);
   if (options.galleryPage >= 0) RunGallery(options.galleryPage);
   if (!options.tryMap.empty() && !StartTryMap(options)) EndProgram(2);
+  bool quickStart = options.host || !options.connect.empty();
+  if (quickStart && !StartQuickSession(options)) EndProgram(2);
   rt::logLine("START", "main loop");
   for (;;) {
     if (!menu.inGame) RunMenu();

@@ -17,6 +17,15 @@ const char* kUsage =
     "  --gallery [PAGE]     show every picture, animation and typeface (pages from 1)\n"
     "  --try-map NAME       walk the map Data/Maps/NAME.map alone and blow it up\n"
     "  --bots N             with --try-map: up to 4 wandering players that place barrels\n"
+    "  --host               create a session and start a match once enough players joined\n"
+    "  --connect ADDRESS    join the session of the host at ADDRESS\n"
+    "  --map NAME           with --host: the map (default: the first in Data/Maps)\n"
+    "  --rounds N           with --host: rounds of a match (default: the settings')\n"
+    "  --start-with K       with --host: players, the host's own included, to start with\n"
+    "                       (default 2); a --headless host only watches and counts none\n"
+    "  --once               with --host: end after the first match\n"
+    "  --name NAME          the player name for this session\n"
+    "  --port-base N        ports N (information), N+1 (game), N+2 (positions)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -54,12 +63,36 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->tryMap = argv[++i];
     } else if (!strcmp(arg, "--bots") && hasValue) {
       options->bots = atoi(argv[++i]);
+    } else if (!strcmp(arg, "--host")) {
+      options->host = true;
+    } else if (!strcmp(arg, "--connect") && hasValue) {
+      options->connect = argv[++i];
+    } else if (!strcmp(arg, "--map") && hasValue) {
+      options->map = argv[++i];
+    } else if (!strcmp(arg, "--rounds") && hasValue) {
+      options->rounds = atoi(argv[++i]);
+    } else if (!strcmp(arg, "--start-with") && hasValue) {
+      options->startWith = atoi(argv[++i]);
+    } else if (!strcmp(arg, "--once")) {
+      options->once = true;
+    } else if (!strcmp(arg, "--name") && hasValue) {
+      options->name = argv[++i];
+    } else if (!strcmp(arg, "--port-base") && hasValue) {
+      options->portBase = atoi(argv[++i]);
     } else if (!strcmp(arg, "--data") && hasValue) {
       options->dataRoot = argv[++i];
     } else {
       fprintf(stderr, "powderbox: unknown or incomplete option '%s'\n\n%s", arg, kUsage);
       return 2;
     }
+  }
+  if (options->host && !options->connect.empty()) {
+    fprintf(stderr, "powderbox: --host and --connect exclude each other\n");
+    return 2;
+  }
+  if (options->portBase < 0 || options->portBase > 65533) {
+    fprintf(stderr, "powderbox: --port-base must leave room for three ports below 65536\n");
+    return 2;
   }
   return -1;
 }

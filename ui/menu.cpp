@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "audio/audio.h"
+#include "net/protocol.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "ui/config.h"
@@ -30,6 +31,11 @@ void drawPlaceholder() {
 void RunMenu() {
   PlayMenuMusic();
   while (!menu.inGame) {
+    // 1. The network: a lobby keeps its connections served, and a round-start message from the
+    //    host ends the menu loop after this frame. Until the lobby screens exist the quick start
+    //    runs the lobby.
+    PollNetwork();
+    QuickStartStep();
     CollectWindowEvents();
     rt::examineKeyboard();
     rt::clearScreen(0x201810);

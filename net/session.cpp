@@ -1,0 +1,286 @@
+#include "net/session.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "app/app.h"
+#include "audio/audio.h"
+#include "net/protocol.h"
+#include "net/transport.h"
+#include "render/animation.h"
+#include "runtime/containers.h"
+#include "runtime/files.h"
+#include "runtime/log.h"
+#include "runtime/network.h"
+#include "ui/config.h"
+#include "world/barrels.h"
+#include "world/map.h"
+#include "world/messages.h"
+#include "world/rounds.h"
+
+Session session;
+
+namespace {
+
+constexpr const char* kOwnAddress = "127.0.0.1";
+constexpr size_t kAddressLength = 32;
+constexpr int32_t kMinRounds = 1, kMaxRounds = 100;
+constexpr int32_t kMinRoundTime = 60, kMaxRoundTime = 300;  // seconds
+
+void closeConnectionOf(rt::Handle* connection) {
+  if (!*connection) return;
+  rt::closeConnection(*connection);
+  forgetConnection(*connection);
+  *connection = 0;
+}
+
+void closeServerOf(rt::Handle* server) {
+  if (!*server) return;
+  rt::closeServer(*server);
+  *server = 0;
+}
+
+bool openClientSide(const std::string& address, int32_t tcpPort, int32_t udpPort) {
+  session.gameConnection = rt::openConnection(rt::kAnyNumber, address, tcpPort, rt::kTcp);
+  session.positionLink = rt::openConnection(rt::kAnyNumber, address, udpPort, rt::kUdp);
+  session.isConnected = session.gameConnection && session.positionLink;
+  return session.isConnected;
+}
+
+void closeClientSide() {
+  closeConnectionOf(&session.gameConnection);
+  closeConnectionOf(&session.positionLink);
+  session.isConnected = false;
+}
+
+// The players' connections belong to the servers and go with them; the transport forgets their
+// queues at its next flush.
+void closeHostSide() {
+  closeServerOf(&session.infoServer);
+  closeServerOf(&session.gameServer);
+  closeServerOf(&session.positionServer);
+  session.isHost = false;
+  world.isHost = false;
+}
+
+// The music changes once per match, not with every round.
+void enterGame() {
+  if (!menu.inGame) PlayGameMusic();
+  menu.inGame = true;
+  session.nextPositionAt = 0;
+}
+
+bool mapRowOf(const std::string& name, MapRow* row) {
+  if (!isSafeMapName(name)) return false;
+  MapSummary summary;
+  if (!readMapSummary(mapFilePath(name), &summary)) return false;
+  row->name = name;
+  row->playerLimit = summary.headerValue;
+  row->columns = summary.lastColumn + 1;
+  row->rows = summary.lastRow + 1;
+  row->crc = rt::fileCrc32(mapFilePath(name));
+  return true;
+}
+
+void startRoundAndAnnounce() {
+  const RoundSettings& s = session.settings;
+  StartHostRound(s.mapName, s.rounds, s.roundTime * 1000);
+  BroadcastRoundStart();
+}
+
+}  // namespace
+
+NetPorts ConfiguredPorts() {
+  NetPorts ports;
+  ports.icp = config.icpPort;
+  ports.tcp = config.tcpPort;
+  ports.udp = config.udpPort;
+  return ports;
+}
+
+// ---- Creating, joining, leaving -------------------------------------------------------------
+
+bool CreateSession(const NetPorts& ports, const std::string& playerName, bool observer) {
+  if (session.isHost || session.isConnected) return false;
+  SaveConfig();
+  session.infoServer = rt::createServer(rt::kAnyNumber, ports.icp, rt::kTcp, ports.bindAddress);
+  session.gameServer = rt::createServer(rt::kAnyNumber, ports.tcp, rt::kTcp, ports.bindAddress);
+  session.positionServer =
+      rt::createServer(rt::kAnyNumber, ports.udp, rt::kUdp, ports.bindAddress);
+  session.isHost = session.gameServer && session.positionServer;
+  world.isHost = session.isHost;
+  session.ports = ports;
+  session.ports.icp = rt::serverPort(session.infoServer);
+  session.ports.tcp = rt::serverPort(session.gameServer);
+  session.ports.udp = rt::serverPort(session.positionServer);
+  session.observer = observer;
+  session.playerName = playerName;
+  if (!session.isHost || !openClientSide(kOwnAddress, session.ports.tcp, session.ports.udp)) {
+    rt::logLine("SESSION", "cannot host on ports %d/%d/%d", ports.icp, ports.tcp, ports.udp);
+    LeaveSession();
+    return false;
+  }
+  SetRuleMessages(NetworkRuleMessages());
+  session.lobbyScreen = "Server Lobby";
+  session.settings.rounds = std::clamp(config.rounds, kMinRounds, kMaxRounds);
+  session.settings.roundTime = std::clamp(config.roundTime, kMinRoundTime, kMaxRoundTime);
+  rt::logLine("SESSION", "hosting on ports %d/%d/%d%s", session.ports.icp, session.ports.tcp,
+              session.ports.udp, observer ? ", watching without a player" : "");
+  return true;
+}
+
+bool JoinSession(const std::string& address, const NetPorts& ports,
+                 const std::string& playerName) {
+  if (session.isHost || session.isConnected) return false;
+  std::string host = address.substr(0, kAddressLength);
+  session.playerName = playerName;
+  session.ports = ports;
+  if (!openClientSide(host, ports.tcp, ports.udp)) {
+    rt::logLine("SESSION", "cannot join %s on ports %d/%d", host.c_str(), ports.tcp, ports.udp);
+    LeaveSession();
+    return false;
+  }
+  SaveConfig();
+  SetRuleMessages(NetworkRuleMessages());
+  session.lobbyScreen = "Client Lobby";
+  rt::logLine("SESSION", "joined %s on ports %d/%d", host.c_str(), ports.tcp, ports.udp);
+  return true;
+}
+
+void LeaveSession() {
+  bool existed = session.isHost || session.isConnected;
+  if (session.isHost) {
+    BroadcastGameCanceled();
+    flushConnections();
+  }
+  if (menu.inGame || world.round.running) EndMatchWorld();
+  menu.inGame = false;
+  removeAllPlayers();
+  closeClientSide();
+  closeHostSide();
+  flushConnections();
+  SetRuleMessages({});
+  world.localPlayer = nullptr;
+  session = Session{};
+  if (existed) rt::logLine("SESSION", "left");
+}
+
+void LoseConnection() {
+  rt::logLine("SESSION", "connection to the host lost");
+  LeaveSession();
+  session.notice = "Game Canceled";
+}
+
+// ---- The lobby and the match ----------------------------------------------------------------
+
+std::vector<MapRow> ListMaps() {
+  std::vector<MapRow> rows;
+  rt::Handle folder = rt::examineDirectory(rt::kAnyNumber, "Data\\Maps\\", "*.map");
+  if (!folder) return rows;
+  while (rt::nextDirectoryEntry(folder)) {
+    if (rt::directoryEntryIsFolder(folder)) continue;
+    std::string file = rt::directoryEntryName(folder);
+    if (file.size() <= 4) continue;
+    MapRow row;
+    if (mapRowOf(file.substr(0, file.size() - 4), &row)) rows.push_back(row);
+  }
+  rt::finishDirectory(folder);
+  return rows;
+}
+
+void SelectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds) {
+  RoundSettings& s = session.settings;
+  s.rounds = std::clamp(rounds, kMinRounds, kMaxRounds);
+  s.roundTime = std::clamp(roundTimeSeconds, kMinRoundTime, kMaxRoundTime);
+  MapRow row;
+  s.mapSelected = mapRowOf(name, &row);
+  s.mapName = s.mapSelected ? row.name : "";
+  s.playerLimit = row.playerLimit;
+  s.mapCrc = row.crc;
+  if (s.mapSelected && session.isHost) SendServerDataMessage(0);
+}
+
+bool StartMatch() {
+  if (!session.isHost || menu.inGame || !session.settings.mapSelected) return false;
+  MapSummary summary;
+  if (!readMapSummary(mapFilePath(session.settings.mapName), &summary)) {
+    rt::logLine("SESSION", "map %s is gone", session.settings.mapName.c_str());
+    return false;
+  }
+  // The box grid travels in one message, a byte per cell; a map too large for it cannot be
+  // played over the network at all.
+  int64_t cells = int64_t{std::max(summary.lastColumn + 1, 1)} * std::max(summary.lastRow + 1, 1);
+  int64_t bytes = 64 + static_cast<int64_t>(session.settings.mapName.size()) + cells +
+                  8 * static_cast<int64_t>(world.players.count());
+  if (bytes > kMaxMessageLength) {
+    rt::logLine("SESSION", "map %s is too large for the round-start message",
+                session.settings.mapName.c_str());
+    return false;
+  }
+  SaveConfig();
+  world.round = RoundState{};
+  startRoundAndAnnounce();
+  enterGame();
+  return true;
+}
+
+void HostRoundControl() {
+  if (!session.isHost || !menu.inGame) return;
+  switch (RoundControl(app.now)) {
+    case RoundEvent::kNone:
+      return;
+    case RoundEvent::kNextRound:
+      startRoundAndAnnounce();
+      return;
+    case RoundEvent::kGameOver:
+      rt::logLine("GAME", "over after %d rounds", world.round.rounds);
+      BroadcastGameOver();
+      ++session.matchesPlayed;
+      ReturnToLobby();
+      return;
+  }
+}
+
+void ReturnToLobby() {
+  EndMatchWorld();
+  menu.inGame = false;
+  session.lobbyScreen = session.isHost ? "Server Lobby" : "Client Lobby";
+  session.nextPositionAt = 0;
+  ++session.lobbyRevision;
+  rt::logLine("GAME", "back in the lobby");
+}
+
+void StartClientRound(MessageBuffer* message) {
+  if (session.isHost) return;
+  if (!ApplyRoundStart(message)) return;
+  enterGame();
+}
+
+// ---- Player records ---------------------------------------------------------------------------
+
+Player* createPlayer() {
+  size_t position = world.players.count();
+  Player* player = world.players.append();
+  SetPlayerName(*player, "Player " + std::to_string(position));
+  player->colour = static_cast<int32_t>(PlayerColour(position));
+  player->body = CreatePlayerBody();
+  return player;
+}
+
+Player* findPlayer(int32_t id) { return FindPlayer(id); }
+
+void removePlayer(Player* player) {
+  if (!player) return;
+  // RemoveBarrel takes each out of the owner's list, so walk a copy.
+  std::vector<Barrel*> barrels(player->ownBarrels.begin(), player->ownBarrels.end());
+  for (Barrel* barrel : barrels) RemoveBarrel(barrel);
+  ForgetBarrelOwner(*player);
+  FreePlayerBody(player->body);
+  if (world.localPlayer == player) world.localPlayer = nullptr;
+  world.players.remove(player);
+}
+
+void removeAllPlayers() {
+  while (!world.players.empty()) removePlayer(&world.players.front());
+  world.localPlayer = nullptr;
+}

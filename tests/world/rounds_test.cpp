@@ -1,0 +1,414 @@
+// Rounds and scoring on the host's side and from the round-start message: when a round ends,
+// when the match ends, what a round start resets and what it keeps, and the round-start payload
+// from the host's map to a client's grids, also when it comes damaged.
+#include "world/rounds.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "render/lights.h"
+#include "render/particles.h"
+#include "runtime/files.h"
+#include "runtime/screen.h"
+#include "runtime/sound.h"
+#include "support/test_support.h"
+#include "ui/config.h"
+#include "world/barrels.h"
+#include "world/items.h"
+#include "world/map.h"
+#include "world/messages.h"
+#include "world/world.h"
+
+namespace {
+
+float centre(int cell) { return cell * 96.0f + 48.0f; }
+
+// Every machine reports its own player's death; here one hook stands for all of them.
+void everybodyInTheBlastReports(int32_t column, int32_t row, int32_t owner) {
+  for (Player& player : world.players) {
+    if (!player.dead && CellX(player.x) == column && CellY(player.y) == row) {
+      SendDeathReport(player.id, owner);
+    }
+  }
+}
+
+class RoundsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
+    rt::initSoundSystem(rt::Backend::Null);
+    rt::setDataRoot(test::binaryDir());
+    config = Config{};
+    config.blood = 0;
+    app.now = 100000;
+    world = World{};
+    InitLights(dir.path() + "/no-shapes/", 1024, 768, &app.now, &world.camera.x,
+               &world.camera.y);
+    InitParticles(1024, 768, 10, &app.now, &world.camera.x, &world.camera.y, false);
+    SetRuleMessages(DirectRuleMessages());
+    SetCellBurntHook(everybodyInTheBlastReports);
+  }
+  void TearDown() override {
+    EndMatchWorld();
+    SetCellBurntHook(nullptr);
+    SetRuleMessages({});
+    world = World{};
+    rt::shutdownSoundSystem();
+    rt::shutdownScreenSystem();
+  }
+
+  Player* addPlayer(int32_t id) {
+    Player* player = world.players.append();
+    player->id = id;
+    SetPlayerName(*player, "P" + std::to_string(id));
+    return player;
+  }
+  // An open floor of 15 x 15 cells, round 1 of rounds running.
+  void openFloor(int32_t rounds) {
+    world.box.reset(15, 15);
+    world.solid.reset(15, 15);
+    world.barrelAt.reset(15, 15);
+    world.itemAt.reset(15, 15);
+    world.round.running = true;
+    world.round.roundNumber = 1;
+    world.round.rounds = rounds;
+  }
+  void standAt(Player* player, int column, int row) {
+    player->x = player->netX = centre(column);
+    player->y = player->netY = centre(row);
+  }
+  // Lets every fuse burn down and every chained barrel go off.
+  void burnAll() {
+    for (int i = 0; i < 20 && !world.barrels.empty(); ++i) {
+      app.now += 4000;
+      BarrelStep();
+    }
+  }
+  // The frames of the host's round control until it asks for something, at most `ms` long.
+  RoundEvent controlFor(uint32_t ms, uint32_t* when = nullptr) {
+    for (uint32_t t = 0; t <= ms; ++t) {
+      RoundEvent event = RoundControl(app.now);
+      if (event != RoundEvent::kNone) {
+        if (when) *when = app.now;
+        return event;
+      }
+      ++app.now;
+    }
+    return RoundEvent::kNone;
+  }
+
+  test::TempDir dir;
+};
+
+TEST_F(RoundsTest, LastTwoDyingInOneBlastEndTheRoundFiveSecondsLater) {
+  openFloor(3);
+  Player* owner = addPlayer(1);
+  Player* other = addPlayer(2);
+  standAt(owner, 5, 5);
+  standAt(other, 6, 5);
+  ASSERT_TRUE(PlaceBarrel(owner->id, 2, centre(5), centre(5), 3000));
+  EXPECT_EQ(RoundControl(app.now), RoundEvent::kNone);
+  EXPECT_EQ(world.round.endAt, 0u);
+
+  burnAll();
+  ASSERT_TRUE(owner->dead && other->dead);
+  EXPECT_EQ(owner->kills, 1);
+  EXPECT_EQ(owner->selfKills, 1);
+  EXPECT_EQ(owner->deaths, 1);
+  EXPECT_EQ(owner->points, 0);
+  EXPECT_EQ(other->kills, 0);
+  EXPECT_EQ(other->deaths, 1);
+  EXPECT_EQ(other->points, 0);
+
+  uint32_t deathSeen = app.now;
+  uint32_t when = 0;
+  EXPECT_EQ(controlFor(6000, &when), RoundEvent::kNextRound);
+  EXPECT_EQ(when, deathSeen + kRoundEndDelay + 1);
+  EXPECT_EQ(world.round.endAt, 0u);
+}
+
+TEST_F(RoundsTest, OwnBarrelCostsAPointAndGivesADeath) {
+  openFloor(3);
+  Player* careless = addPlayer(1);
+  Player* bystander = addPlayer(2);
+  Player* third = addPlayer(3);
+  standAt(careless, 2, 2);
+  standAt(bystander, 10, 10);
+  standAt(third, 12, 10);
+  careless->kills = 2;
+  careless->points = 2;
+  ASSERT_TRUE(PlaceBarrel(careless->id, 3, centre(2), centre(2), 2000));
+  burnAll();
+  EXPECT_TRUE(careless->dead);
+  EXPECT_EQ(careless->selfKills, 1);
+  EXPECT_EQ(careless->deaths, 1);
+  EXPECT_EQ(careless->points, 1);
+  EXPECT_EQ(careless->kills, 2);
+  // Two are still alive: the round goes on.
+  EXPECT_EQ(controlFor(10000), RoundEvent::kNone);
+  EXPECT_EQ(world.round.endAt, 0u);
+}
+
+TEST_F(RoundsTest, AlonePlayerPlaysOnUntilHeDies) {
+  openFloor(3);
+  Player* alone = addPlayer(1);
+  standAt(alone, 3, 3);
+  EXPECT_EQ(controlFor(20000), RoundEvent::kNone);
+  EXPECT_EQ(world.round.endAt, 0u);
+  ASSERT_TRUE(PlaceBarrel(alone->id, 2, centre(3), centre(3), 2000));
+  burnAll();
+  ASSERT_TRUE(alone->dead);
+  uint32_t deathSeen = app.now;
+  uint32_t when = 0;
+  EXPECT_EQ(controlFor(6000, &when), RoundEvent::kNextRound);
+  EXPECT_EQ(when, deathSeen + kRoundEndDelay + 1);
+}
+
+TEST_F(RoundsTest, AnEmptyServerEndsItsRoundsByItself) {
+  openFloor(1);
+  EXPECT_EQ(controlFor(6000), RoundEvent::kNextRound);
+}
+
+TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
+  Player* a = addPlayer(1);
+  Player* b = addPlayer(2);
+  world.localPlayer = a;
+  a->kills = 3;
+  a->points = 3;
+  b->deaths = 2;
+  ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
+  EXPECT_EQ(world.round.roundNumber, 1);
+  EXPECT_TRUE(world.round.running);
+  EXPECT_EQ(world.round.rounds, 3);
+  EXPECT_EQ(world.round.roundTime, 180000);
+  EXPECT_EQ(world.round.mapName, "Arena");
+  ASSERT_EQ(world.box.columns(), mapColumns());
+  ASSERT_EQ(world.box.rows(), mapRows());
+  ASSERT_NE(a->hudEmitter, nullptr);
+
+  // Mid-round: things happen.
+  a->dead = 1;
+  a->strength = 7;
+  b->fuseTime = 6000;
+  b->barrelCapacity = 4;
+  standAt(b, 1, 1);
+  ASSERT_TRUE(CreateItem(1, CellCentreX(2), CellCentreY(2), 0));
+  ASSERT_TRUE(PlaceBarrel(b->id, 2, b->x, b->y, 3000));
+  ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
+
+  EXPECT_EQ(world.round.roundNumber, 2);
+  EXPECT_TRUE(world.items.empty());
+  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(b->ownBarrels.empty());
+  const std::vector<SpawnPoint>& spawns = mapHeader().spawnPoints;
+  ASSERT_GE(spawns.size(), 2u);
+  size_t index = 0;
+  for (Player& p : world.players) {
+    SCOPED_TRACE(index);
+    EXPECT_EQ(p.dead, 0);
+    EXPECT_EQ(p.x, static_cast<float>(spawns[index].x));
+    EXPECT_EQ(p.y, static_cast<float>(spawns[index].y));
+    EXPECT_EQ(p.netX, p.x);
+    EXPECT_EQ(p.netY, p.y);
+    EXPECT_EQ(p.strength, 2);
+    EXPECT_EQ(p.fuseTime, 3000);
+    EXPECT_EQ(p.barrelCapacity, 1);
+    ++index;
+  }
+  EXPECT_EQ(a->kills, 3);
+  EXPECT_EQ(a->points, 3);
+  EXPECT_EQ(b->deaths, 2);
+}
+
+TEST_F(RoundsTest, MorePlayersThanSpawnPointsShareThemInTurn) {
+  for (int32_t id = 1; id <= 10; ++id) addPlayer(id);
+  ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
+  const std::vector<SpawnPoint>& spawns = mapHeader().spawnPoints;
+  ASSERT_LT(spawns.size(), 10u);
+  size_t index = 0;
+  for (const Player& p : world.players) {
+    const SpawnPoint& spawn = spawns[index % spawns.size()];
+    EXPECT_EQ(p.x, static_cast<float>(spawn.x)) << index;
+    EXPECT_EQ(p.y, static_cast<float>(spawn.y)) << index;
+    ++index;
+  }
+}
+
+TEST_F(RoundsTest, GameOverFollowsTheSetUpAfterTheLastRound) {
+  Player* a = addPlayer(1);
+  addPlayer(2);
+  const int32_t rounds = 2;
+  ASSERT_TRUE(StartHostRound("Arena", rounds, 60000));
+  for (int32_t round = 1; round <= rounds; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(RoundControl(app.now), RoundEvent::kNone);
+    ASSERT_TRUE(PlaceBarrel(a->id, 1, a->x, a->y, 2000));
+    burnAll();
+    ASSERT_TRUE(a->dead);
+    ASSERT_EQ(controlFor(6000), RoundEvent::kNextRound);
+    ASSERT_TRUE(StartHostRound("Arena", rounds, 60000));
+  }
+  // The set-up after the last round happened; the next frame ends the match.
+  EXPECT_EQ(world.round.roundNumber, rounds + 1);
+  EXPECT_EQ(RoundControl(app.now), RoundEvent::kGameOver);
+  EXPECT_EQ(a->selfKills, rounds);
+  EXPECT_EQ(a->points, -rounds);
+}
+
+TEST_F(RoundsTest, EndOfTheMatchEmptiesTheWorldButKeepsThePlayers) {
+  Player* a = addPlayer(1);
+  a->kills = 4;
+  ASSERT_TRUE(StartHostRound("Arena", 1, 60000));
+  ASSERT_TRUE(PlaceBarrel(a->id, 2, a->x, a->y, 3000));
+  ASSERT_TRUE(CreateItem(3, CellCentreX(1), CellCentreY(1), 0));
+  a->strength = 9;
+  EndMatchWorld();
+  EXPECT_EQ(mapColumns(), 1);
+  EXPECT_EQ(world.box.columns(), 1);
+  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(world.items.empty());
+  EXPECT_TRUE(Lights().empty());
+  EXPECT_TRUE(mapHeader().spawnPoints.empty());
+  EXPECT_EQ(world.round.roundNumber, 0);
+  EXPECT_FALSE(world.round.running);
+  ASSERT_EQ(world.players.count(), 1u);
+  EXPECT_EQ(a->x, 0.0f);
+  EXPECT_EQ(a->strength, 2);
+  EXPECT_EQ(a->kills, 4);
+}
+
+// ---- The round-start message -----------------------------------------------------------------
+
+class RoundStartTest : public RoundsTest {
+ protected:
+  // The host's message for a round on Arena with three players, its type already read.
+  MessageBuffer* hostMessage() {
+    for (int32_t id = 1; id <= 3; ++id) addPlayer(id);
+    EXPECT_TRUE(StartHostRound("Arena", 4, 120000));
+    MessageBuffer* message = createBuffer(rt::kAnyNumber, 2048, 0);
+    WriteRoundStart(message);
+    hostBoxes.clear();
+    for (int row = 0; row < mapRows(); ++row) {
+      for (int column = 0; column < mapColumns(); ++column) {
+        hostBoxes.push_back(world.box.get(column, row));
+      }
+    }
+    for (const Player& p : world.players) hostPositions.push_back({p.x, p.y});
+    return message;
+  }
+  // The client's world before the message: another round, players elsewhere.
+  void clientBefore() {
+    EndMatchWorld();
+    world.round.roundNumber = 6;
+    for (Player& p : world.players) {
+      standAt(&p, 1, 1);
+      p.dead = 1;
+      p.strength = 9;
+    }
+  }
+  void fromStart(MessageBuffer* message) {
+    message->cursor = message->data;
+    EXPECT_EQ(getLong(message), 11);
+  }
+
+  std::vector<int32_t> hostBoxes;
+  std::vector<std::pair<float, float>> hostPositions;
+};
+
+TEST_F(RoundStartTest, ClientGetsTheHostsBoxesAndPositions) {
+  MessageBuffer* message = hostMessage();
+  int32_t cells = mapColumns() * mapRows();
+  EXPECT_EQ(message->length, 4 + 6 + 4 + 4 + cells + 4 + 3 * 8);
+  clientBefore();
+  fromStart(message);
+  ASSERT_TRUE(ApplyRoundStart(message));
+  freeBuffer(message);
+
+  EXPECT_EQ(world.round.roundNumber, 7);
+  EXPECT_EQ(world.round.rounds, 4);
+  EXPECT_EQ(world.round.roundTime, 120000);
+  ASSERT_EQ(world.box.columns() * world.box.rows(), cells);
+  size_t i = 0;
+  for (int row = 0; row < mapRows(); ++row) {
+    for (int column = 0; column < mapColumns(); ++column) {
+      ASSERT_EQ(world.box.get(column, row), hostBoxes[i++]) << column << "," << row;
+    }
+  }
+  i = 0;
+  for (const Player& p : world.players) {
+    EXPECT_EQ(p.x, hostPositions[i].first);
+    EXPECT_EQ(p.y, hostPositions[i].second);
+    EXPECT_EQ(p.netX, p.x);
+    EXPECT_EQ(p.netY, p.y);
+    EXPECT_EQ(p.dead, 0);
+    EXPECT_EQ(p.strength, 2);
+    ++i;
+  }
+}
+
+TEST_F(RoundStartTest, MapNamesThatAreNoPlainNamesAreRefused) {
+  for (const char* name : {"../Maps/Arena", "..", "Maps\\Arena", "/etc/passwd", ""}) {
+    SCOPED_TRACE(name);
+    world.round.roundNumber = 2;
+    MessageBuffer* message = createBuffer(rt::kAnyNumber, 64, 0);
+    putString(message, name);
+    putLong(message, 3);
+    putLong(message, 1000);
+    message->cursor = message->data;
+    EXPECT_FALSE(ApplyRoundStart(message));
+    freeBuffer(message);
+    EXPECT_EQ(world.round.roundNumber, 2);
+    EXPECT_FALSE(world.round.running);
+  }
+}
+
+TEST_F(RoundStartTest, EveryCutOfTheMessageStaysInsideTheGrids) {
+  MessageBuffer* whole = hostMessage();
+  for (int32_t length = 4; length < whole->length; length += 13) {
+    SCOPED_TRACE(length);
+    clientBefore();
+    MessageBuffer* cut = createBuffer(rt::kAnyNumber, length, 0);
+    putData(cut, whole->data, length);
+    fromStart(cut);
+    ApplyRoundStart(cut);
+    freeBuffer(cut);
+    for (const Player& p : world.players) {
+      EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+    }
+  }
+  freeBuffer(whole);
+}
+
+TEST_F(RoundStartTest, PositionsThatAreNoNumbersBecomeZero) {
+  MessageBuffer* message = hostMessage();
+  // The last player's x is the message's last float but one.
+  float nan = std::numeric_limits<float>::quiet_NaN();
+  float inf = std::numeric_limits<float>::infinity();
+  memcpy(message->data + message->length - 8, &nan, 4);
+  memcpy(message->data + message->length - 4, &inf, 4);
+  clientBefore();
+  fromStart(message);
+  ASSERT_TRUE(ApplyRoundStart(message));
+  freeBuffer(message);
+  EXPECT_EQ(world.players.back().x, 0.0f);
+  EXPECT_EQ(world.players.back().y, 0.0f);
+}
+
+TEST_F(RoundStartTest, AClientWithFewerPlayersReadsOnlyItsOwn) {
+  MessageBuffer* message = hostMessage();
+  clientBefore();
+  world.players.remove(&world.players.back());
+  fromStart(message);
+  ASSERT_TRUE(ApplyRoundStart(message));
+  freeBuffer(message);
+  EXPECT_EQ(world.players.count(), 2u);
+  EXPECT_EQ(world.players.front().x, hostPositions[0].first);
+}
+
+}  // namespace
