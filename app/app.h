@@ -62,6 +62,8 @@ bool StartUp(const Options& options);
 
 // Shuts the runtime services down and ends the process.
 [[noreturn]] void EndProgram(int exitCode = 0);
+// The window was closed or the player quit: the settings are saved, a session is left properly.
+[[noreturn]] void QuitGame();
 
 // The window-event step of every frame: collects this frame's events, sleeps frameDelay and
 // samples the frame time.

@@ -104,10 +104,14 @@ void GameFrame() {
   // 14. Flip, paced to 80 frames per second.
   rt::flipScreen();
   // 15. A close request ends the program after this pass.
-  if (app.quitRequested) {
-    SaveConfig();
-    EndProgram(0);
-  }
+  if (app.quitRequested) QuitGame();
+}
+
+void QuitGame() {
+  SaveConfig();
+  // Whoever hosts says goodbye, so that the others return to their menus at once.
+  LeaveSession();
+  EndProgram(0);
 }
 
 int RunGame(const Options& options) {

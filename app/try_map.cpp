@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "runtime/log.h"
 #include "ui/config.h"
 #include "world/barrels.h"
+#include "world/bot_brain.h"
 #include "world/items.h"
 #include "world/map.h"
 #include "world/messages.h"
@@ -29,7 +29,6 @@ constexpr int32_t kLocalPlayerId = 1;
 constexpr int kMaxBots = 4;
 constexpr uint32_t kRoundEndDelay = 5000;  // ms after fewer than two players are left alive
 constexpr float kArrived = 2.0f;           // pixels from its target at which a bot decides again
-constexpr int kBotSearchCells = 400;       // how far a bot looks for shelter
 
 struct TryMap {
   bool active = false;
@@ -109,132 +108,25 @@ void botInBlast(int32_t column, int32_t row, int32_t owner) {
   }
 }
 
-// One flag per cell of the map, for the bots' planning.
-struct CellMarks {
-  int columns = 0, rows = 0;
-  std::vector<uint8_t> cells;
-  bool get(int column, int row) const {
-    return column >= 0 && row >= 0 && column < columns && row < rows &&
-           cells[static_cast<size_t>(row) * columns + column];
-  }
-  void set(int column, int row) {
-    if (column >= 0 && row >= 0 && column < columns && row < rows) {
-      cells[static_cast<size_t>(row) * columns + column] = 1;
-    }
-  }
-};
-
-bool walkable(int column, int row) {
-  return world.solid.inside(column, row) && world.solid.get(column, row) == 0 &&
-         world.box.get(column, row) == 0 && !world.barrelAt.get(column, row);
-}
-
-void markBlast(CellMarks& danger, int column, int row, int strength) {
-  danger.set(column, row);
-  const int dx[4] = {0, 0, 1, -1}, dy[4] = {1, -1, 0, 0};
-  for (int arm = 0; arm < 4; ++arm) {
-    for (int i = 1; i <= strength; ++i) {
-      int c = column + dx[arm] * i, r = row + dy[arm] * i;
-      if (!world.solid.inside(c, r) || world.solid.get(c, r) == 1 || world.box.get(c, r)) break;
-      danger.set(c, r);
-    }
-  }
-}
-
-// Every cell a burning barrel will reach, and the reach of one more barrel when asked.
-CellMarks dangerMap(int extraColumn = -1, int extraRow = -1, int extraStrength = 0) {
-  CellMarks danger{world.solid.columns(), world.solid.rows(), {}};
-  danger.cells.assign(static_cast<size_t>(danger.columns) * danger.rows, 0);
-  for (const Barrel& barrel : world.barrels) {
-    markBlast(danger, CellX(barrel.x), CellY(barrel.y), barrel.strength);
-  }
-  if (extraColumn >= 0) markBlast(danger, extraColumn, extraRow, extraStrength);
-  return danger;
-}
-
-// The first step toward the nearest cell out of danger, or false when none can be reached.
-bool stepToShelter(int column, int row, const CellMarks& danger, int* nextColumn, int* nextRow) {
-  struct Visit {
-    int column, row, firstColumn, firstRow;
-  };
-  CellMarks seen{danger.columns, danger.rows, {}};
-  seen.cells.assign(danger.cells.size(), 0);
-  std::deque<Visit> queue{{column, row, column, row}};
-  seen.set(column, row);
-  const int dx[4] = {0, 0, 1, -1}, dy[4] = {1, -1, 0, 0};
-  for (int visited = 0; !queue.empty() && visited < kBotSearchCells; ++visited) {
-    Visit at = queue.front();
-    queue.pop_front();
-    if (!danger.get(at.column, at.row)) {
-      *nextColumn = at.firstColumn;
-      *nextRow = at.firstRow;
-      return true;
-    }
-    for (int i = 0; i < 4; ++i) {
-      int c = at.column + dx[i], r = at.row + dy[i];
-      if (seen.get(c, r) || !walkable(c, r)) continue;
-      seen.set(c, r);
-      bool first = at.column == column && at.row == row;
-      queue.push_back({c, r, first ? c : at.firstColumn, first ? r : at.firstRow});
-    }
-  }
-  return false;
-}
-
-bool boxNextTo(int column, int row) {
-  return world.box.get(column + 1, row) || world.box.get(column - 1, row) ||
-         world.box.get(column, row + 1) || world.box.get(column, row - 1);
-}
-
 void headFor(Player& bot, int column, int row) {
-  MoveKeys keys;
-  int fromColumn = CellX(bot.x), fromRow = CellY(bot.y);
-  keys.up = row < fromRow;
-  keys.down = row > fromRow;
-  keys.left = column < fromColumn;
-  keys.right = column > fromColumn;
-  KeyDirection(keys, &bot.direction);
+  bot.direction = BotFacing(CellX(bot.x), CellY(bot.y), column, row, bot.direction);
   bot.netX = CellCentreX(column);
   bot.netY = CellCentreY(row);
 }
 
 // A bot decides again once it is within a step of its target: the walk toward a reported
-// position stands still inside one step, wherever that leaves it.
+// position stands still inside one step, wherever that leaves it. Its barrels are placed at
+// once here, so it never asks twice for one.
 void thinkBot(Player& bot, float factor) {
   float arrived = std::max(kArrived, bot.speed * factor);
   if (std::fabs(bot.netX - bot.x) > arrived || std::fabs(bot.netY - bot.y) > arrived) return;
   bot.x = bot.netX;
   bot.y = bot.netY;
-  int column = CellX(bot.x), row = CellY(bot.y);
-  CellMarks danger = dangerMap();
-  int nextColumn = column, nextRow = row;
-
-  bool freePlace = static_cast<int64_t>(bot.ownBarrels.count()) < bot.barrelCapacity;
-  if (!danger.get(column, row) && freePlace && boxNextTo(column, row) && rt::random(2) == 0 &&
-      !world.barrelAt.get(column, row)) {
-    CellMarks after = dangerMap(column, row, bot.strength);
-    if (stepToShelter(column, row, after, &nextColumn, &nextRow)) {
-      SendBarrelRequest(bot.id, bot.strength, bot.x, bot.y, bot.fuseTime);
-      headFor(bot, nextColumn, nextRow);
-      return;
-    }
+  BotDecision decision = DecideBot(bot, BotPlay::kWander, BotStyle{});
+  if (decision.placeBarrel) {
+    SendBarrelRequest(bot.id, bot.strength, bot.x, bot.y, bot.fuseTime);
   }
-  if (danger.get(column, row)) {
-    if (stepToShelter(column, row, danger, &nextColumn, &nextRow)) {
-      headFor(bot, nextColumn, nextRow);
-    }
-    return;
-  }
-  // Wander: a random open neighbour that no fuse threatens, or stay.
-  const int dx[4] = {0, 0, 1, -1}, dy[4] = {1, -1, 0, 0};
-  int start = rt::random(3);
-  for (int i = 0; i < 4; ++i) {
-    int k = (start + i) % 4;
-    int c = column + dx[k], r = row + dy[k];
-    if (!walkable(c, r) || danger.get(c, r)) continue;
-    headFor(bot, c, r);
-    return;
-  }
+  if (decision.walk) headFor(bot, decision.column, decision.row);
 }
 
 void thinkBots() {

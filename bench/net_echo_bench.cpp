@@ -11,13 +11,15 @@
 #include <chrono>
 #include <vector>
 
+#include "bench/loopback_echo.h"
 #include "net/message_buffer.h"
 #include "net/transport.h"
 #include "runtime/network.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::report;
 
 struct Session {
   rt::Handle server = 0;
@@ -90,14 +92,7 @@ double echoOnce(Session& s, size_t sender) {
     }
   }
   if (missing > 0) return -1;
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void report(benchmark::State& state, std::vector<double>& samples) {
-  if (samples.empty()) return;
-  std::sort(samples.begin(), samples.end());
-  state.counters["median_us"] = samples[samples.size() / 2] * 1e6;
-  state.counters["p99_us"] = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)] * 1e6;
+  return bench::secondsSince(start);
 }
 
 void BM_FramedEcho(benchmark::State& state) {
@@ -123,44 +118,7 @@ void BM_FramedEcho(benchmark::State& state) {
 }
 BENCHMARK(BM_FramedEcho)->Arg(2)->Arg(8)->Arg(16)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-// Reads exactly count bytes, pumping until they come; false after two seconds.
-bool readAll(rt::Handle connection, uint8_t* into, int count) {
-  auto deadline = Clock::now() + std::chrono::seconds(2);
-  int done = 0;
-  while (done < count && Clock::now() < deadline) {
-    int n = rt::receiveBytes(connection, into + done, count - done);
-    if (n < 0) return false;
-    done += n;
-  }
-  return done == count;
-}
-
-void BM_RawTcpEcho(benchmark::State& state) {
-  Session s;
-  if (!openSession(s, 1)) {
-    state.SkipWithError("cannot open a loopback session");
-    closeSession(s);
-    return;
-  }
-  uint8_t message[24] = {17};
-  uint8_t echo[24];
-  std::vector<double> samples;
-  for (auto _ : state) {
-    auto start = Clock::now();
-    bool ok = rt::sendBytes(s.clients[0], message, 24) == 24 &&
-              readAll(s.accepted[0], echo, 24) && rt::sendBytes(s.accepted[0], echo, 24) == 24 &&
-              readAll(s.clients[0], echo, 24);
-    if (!ok) {
-      state.SkipWithError("the raw echo failed");
-      break;
-    }
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    samples.push_back(seconds);
-  }
-  report(state, samples);
-  closeSession(s);
-}
+void BM_RawTcpEcho(benchmark::State& state) { bench::RawTcpEcho(state); }
 BENCHMARK(BM_RawTcpEcho)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

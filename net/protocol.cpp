@@ -420,6 +420,7 @@ void onTextLine(MessageBuffer* message) {
     std::string text = cut(getString(message), kLobbyTextLimit);
     const Player* sender = FindPlayer(senderId);
     if (!sender) return;
+    rt::logLine("CHAT", "%s: %.128s", PlayerName(*sender).c_str(), text.c_str());
     if (menu.inGame) {
       AddChatMessageLine(*sender, text);
     } else {

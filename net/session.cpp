@@ -242,6 +242,11 @@ void HostRoundControl() {
 }
 
 void ReturnToLobby() {
+  // The score table as this machine counted it, so that machines can be compared.
+  for (const Player& p : world.players) {
+    rt::logLine("SCORE", "player %d \"%s\": %d kills, %d self-kills, %d deaths, %d points", p.id,
+                PlayerName(p).c_str(), p.kills, p.selfKills, p.deaths, p.points);
+  }
   EndMatchWorld();
   menu.inGame = false;
   session.lobbyScreen = session.isHost ? "Server Lobby" : "Client Lobby";

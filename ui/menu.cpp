@@ -46,9 +46,6 @@ void RunMenu() {
     UpdateMenuMusicVolume();
     CheckScreenshotKey();
     rt::flipScreen();
-    if (app.quitRequested) {
-      SaveConfig();
-      EndProgram(0);
-    }
+    if (app.quitRequested) QuitGame();
   }
 }

@@ -59,6 +59,7 @@ bool burnCell(int32_t column, int32_t row, int32_t owner) {
   if (world.box.get(column, row) != 0) {
     // A box takes the blast: it breaks, and nothing behind it burns.
     world.box.set(column, row, 0);
+    rt::logLine("BOX", "destroyed at cell %d,%d", column, row);
     const ParticleType& wood = *ParticleTypeByName("Wood 001");
     for (int i = 0; i < kWoodParticles; ++i) SpawnParticle(wood, centreX, centreY);
     explosionEffect(centreX, centreY);

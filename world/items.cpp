@@ -102,6 +102,7 @@ Item* CreateItem(int32_t row, float x, float y, int32_t id) {
   }
   item->light = AddLight(kLightPoint, kItemLightSize, kItemLightSize, WholePixel(x), WholePixel(y),
                          kind->colour, kItemLightIntensity, 0);
+  rt::logLine("ITEM", "item %d \"%s\" at cell %d,%d", item->id, kind->name, column, cellRow);
   return item;
 }
 

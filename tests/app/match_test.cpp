@@ -1,0 +1,391 @@
+// A whole match between real processes on loopback: a headless host, the game with a window under
+// a private X server standing still as a player, and two bots that blow up boxes from a safe place
+// until an item has dropped and then blow themselves up, which ends the rounds quickly. It is all
+// checked through the processes' logs: boxes, items, kills and scores alike on every machine, five
+// seconds from the decision of a round to the next, and everybody back in the lobby at the end.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/network.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMatchTimeoutMs = 150000;  // a match takes about 25 s under the sanitizers
+constexpr long kRoundEndDelay = 5000;
+constexpr long kRoundEndSlack = 2000;  // frames of a busy machine
+
+// ---- Processes ---------------------------------------------------------------------------------
+
+struct Child {
+  std::string name;
+  pid_t pid = -1;
+  int status = -1;
+  bool done = false;
+  std::string errors;  // file of its standard error
+};
+
+// Starts a program with extra environment; its output goes to files named after it.
+Child spawn(const test::TempDir& dir, const std::string& name,
+            const std::vector<std::string>& args,
+            const std::vector<std::pair<std::string, std::string>>& env) {
+  Child child;
+  child.name = name;
+  child.errors = dir.file(name + ".err");
+  std::string out = dir.file(name + ".out");
+  child.pid = fork();
+  if (child.pid == 0) {
+    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(child.errors.c_str(), "w", stderr)) {
+      _exit(126);
+    }
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+// Waits for every child until the deadline; those still running then are killed.
+bool waitAll(std::vector<Child>& children, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    bool running = false;
+    for (Child& c : children) {
+      if (c.done || c.pid <= 0) continue;
+      if (waitpid(c.pid, &c.status, WNOHANG) == c.pid) {
+        c.done = true;
+      } else {
+        running = true;
+      }
+    }
+    if (!running) return true;
+    if (Clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  for (Child& c : children) {
+    if (c.done || c.pid <= 0) continue;
+    kill(c.pid, SIGKILL);
+    waitpid(c.pid, &c.status, 0);
+    c.done = true;
+  }
+  return false;
+}
+
+int exitCode(const Child& c) {
+  return c.done && WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -1;
+}
+
+// Three ports in a row that nobody uses now: information and game (TCP), positions (UDP).
+int freePortBase() {
+  rt::initNetwork();
+  for (int base = 20000 + static_cast<int>(getpid() % 1500) * 20; base < 60000; base += 7) {
+    rt::Handle a = rt::createServer(rt::kAnyNumber, base, rt::kTcp, "127.0.0.1");
+    rt::Handle b = rt::createServer(rt::kAnyNumber, base + 1, rt::kTcp, "127.0.0.1");
+    rt::Handle c = rt::createServer(rt::kAnyNumber, base + 2, rt::kUdp, "127.0.0.1");
+    for (rt::Handle server : {a, b, c}) {
+      if (server) rt::closeServer(server);
+    }
+    if (a && b && c) return base;
+  }
+  return 0;
+}
+
+bool waitForText(const std::string& path, const std::string& text, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    if (test::readFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// ---- Logs ---------------------------------------------------------------------------------------
+
+struct Line {
+  long ms = 0;
+  std::string tag;
+  std::string text;
+};
+
+std::vector<Line> parseLog(const std::string& text) {
+  std::vector<Line> lines;
+  std::istringstream in(text);
+  std::string row;
+  while (std::getline(in, row)) {
+    std::istringstream fields(row);
+    Line line;
+    if (!(fields >> line.ms >> line.tag)) continue;
+    std::getline(fields, line.text);
+    if (!line.text.empty() && line.text[0] == ' ') line.text.erase(0, 1);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool has(const std::vector<Line>& log, const std::string& tag, const std::string& start) {
+  for (const Line& line : log) {
+    if (line.tag == tag && line.text.rfind(start, 0) == 0) return true;
+  }
+  return false;
+}
+
+const Line* find(const std::vector<Line>& log, const std::string& tag, const std::string& start) {
+  for (const Line& line : log) {
+    if (line.tag == tag && line.text.rfind(start, 0) == 0) return &line;
+  }
+  return nullptr;
+}
+
+// The texts of one tag, by the round they fall in (0 before the first round start).
+std::map<int, std::multiset<std::string>> byRound(const std::vector<Line>& log,
+                                                  const std::string& tag) {
+  std::map<int, std::multiset<std::string>> rounds;
+  int round = 0;
+  for (const Line& line : log) {
+    if (line.tag == "ROUND" && line.text.rfind("start ", 0) == 0) {
+      round = atoi(line.text.c_str() + 6);
+    } else if (line.tag == tag) {
+      rounds[round].insert(line.text);
+    }
+  }
+  return rounds;
+}
+
+std::multiset<std::string> texts(const std::vector<Line>& log, const std::string& tag) {
+  std::multiset<std::string> all;
+  for (const Line& line : log) {
+    if (line.tag == tag) all.insert(line.text);
+  }
+  return all;
+}
+
+// From the host's log: ms from the kill that left fewer than two of `players` alive in round 1
+// to the start of round 2; -1 when either is missing.
+long roundGap(const std::vector<Line>& host, int players) {
+  int round = 0, deaths = 0;
+  long decided = -1;
+  for (const Line& line : host) {
+    if (line.tag == "ROUND" && line.text.rfind("start ", 0) == 0) {
+      round = atoi(line.text.c_str() + 6);
+      if (round == 2) return decided < 0 ? -1 : line.ms - decided;
+    } else if (line.tag == "KILL" && round == 1 && ++deaths == players - 1) {
+      decided = line.ms;
+    }
+  }
+  return -1;
+}
+
+// Position messages from the other players that a client applied, from its counting lines
+// ("positions: 45 sent, 90 applied, ...").
+int positionsApplied(const std::vector<Line>& log) {
+  int applied = 0;
+  for (const Line& line : log) {
+    int sent = 0, taken = 0;
+    if (line.tag == "MSG" && sscanf(line.text.c_str(), "positions: %d sent, %d applied", &sent,
+                                    &taken) == 2) {
+      applied += taken;
+    }
+  }
+  return applied;
+}
+
+std::string sanitizerReport(const Child& c) {
+  std::string text = test::readFile(c.errors);
+  for (const char* mark : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
+    if (text.find(mark) != std::string::npos) return text;
+  }
+  return "";
+}
+
+std::string game() { return test::binaryDir() + "/powderbox"; }
+std::string bot() { return test::binaryDir() + "/tools/bot/powderbox-bot"; }
+
+class MatchTest : public ::testing::Test {
+ protected:
+  std::vector<std::pair<std::string, std::string>> env() const {
+    return {{"APPDATA", dir.path()}, {"ALSOFT_DRIVERS", "null"}, {"POWDERBOX_SEED", "1"}};
+  }
+  std::vector<Line> log(const std::string& name) const {
+    return parseLog(test::readFile(dir.file(name + ".log")));
+  }
+  std::string raw(const std::string& name) const {
+    return test::readFile(dir.file(name + ".log"));
+  }
+  std::vector<std::string> botArgs(const std::string& name, int base) const {
+    return {bot(), "--connect", "127.0.0.1", "--port-base", std::to_string(base), "--name", name,
+            "--log", dir.file(name + ".log"), "--quiet"};
+  }
+  static std::vector<std::string> plus(std::vector<std::string> args,
+                                       const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
+  test::TempDir dir;
+};
+
+TEST_F(MatchTest, TwoRoundsBetweenAHostAWindowAndTwoBots) {
+  if (!test::startXvfb()) GTEST_SKIP() << "Xvfb is not installed";
+  int base = freePortBase();
+  ASSERT_NE(base, 0);
+  std::string ports = std::to_string(base);
+  std::vector<Child> children;
+  children.push_back(spawn(dir, "host",
+                           {game(), "--headless", "--data", test::binaryDir(), "--host", "--map",
+                            "Arena", "--rounds", "2", "--once", "--start-with", "3",
+                            "--port-base", ports, "--log", dir.file("host.log")},
+                           env()));
+  if (!waitForText(dir.file("host.log"), "SESSION hosting", 30000)) {
+    waitAll(children, 0);
+    FAIL() << "the host did not open its ports\n" << raw("host");
+  }
+  children.push_back(spawn(dir, "window",
+                           {game(), "--data", test::binaryDir(), "--connect", "127.0.0.1",
+                            "--port-base", ports, "--name", "Window", "--log",
+                            dir.file("window.log")},
+                           env()));
+  children.push_back(spawn(dir, "BotA",
+                           plus(botArgs("BotA", base),
+                                {"--play", "suicide", "--until-item", "--chat", "hello there"}),
+                           env()));
+  children.push_back(spawn(dir, "BotB",
+                           plus(botArgs("BotB", base), {"--play", "suicide", "--until-item"}),
+                           env()));
+  auto started = Clock::now();
+  bool ended = waitAll(children, kMatchTimeoutMs);
+  long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count();
+  ASSERT_TRUE(ended) << "the match did not end within the time-out\n" << raw("host");
+  for (const Child& c : children) {
+    EXPECT_EQ(exitCode(c), 0) << c.name << "\n" << test::readFile(c.errors);
+    EXPECT_EQ(sanitizerReport(c), "") << c.name;
+  }
+  RecordProperty("match_seconds", static_cast<int>(seconds));
+
+  std::vector<Line> host = log("host"), window = log("window");
+  std::map<std::string, std::vector<Line>> clients = {
+      {"window", window}, {"BotA", log("BotA")}, {"BotB", log("BotB")}};
+
+  // The game window really was a window, and everybody took part in the same two rounds.
+  EXPECT_TRUE(has(window, "START", "screen opened 1024x768")) << raw("window");
+  EXPECT_FALSE(has(window, "START", "screen opened 1024x768 (headless)"));
+  EXPECT_EQ(texts(host, "JOIN").size(), 3u) << raw("host");
+  EXPECT_TRUE(has(host, "GAME", "over after 2 rounds")) << raw("host");
+  for (const auto& [name, lines] : clients) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(has(lines, "ROUND", "start 1 map Arena (1 of 2, 3 players")) << raw(name);
+    EXPECT_TRUE(has(lines, "ROUND", "start 2 map Arena (2 of 2, 3 players")) << raw(name);
+  }
+
+  // Barrels broke boxes, and every machine saw the same boxes go in each round.
+  auto hostBoxes = byRound(host, "BOX");
+  EXPECT_FALSE(hostBoxes[1].empty()) << raw("host");
+  EXPECT_FALSE(hostBoxes[2].empty()) << raw("host");
+  for (const auto& [name, lines] : clients) {
+    auto boxes = byRound(lines, "BOX");
+    EXPECT_EQ(boxes[1], hostBoxes[1]) << name;
+    EXPECT_EQ(boxes[2], hostBoxes[2]) << name;
+  }
+
+  // The host's item drops reached every client with the same identifiers and cells.
+  std::multiset<std::string> items = texts(host, "ITEM");
+  EXPECT_FALSE(items.empty()) << raw("host");
+  EXPECT_NE(raw("host").find("send ItemDropped(18) to all"), std::string::npos);
+  for (const auto& [name, lines] : clients) EXPECT_EQ(texts(lines, "ITEM"), items) << name;
+
+  // Kills are counted alike everywhere: the same kills in each round, the same score table.
+  auto hostKills = byRound(host, "KILL");
+  EXPECT_GE(hostKills[1].size(), 2u) << raw("host");
+  EXPECT_GE(hostKills[2].size(), 2u) << raw("host");
+  std::multiset<std::string> scores = texts(host, "SCORE");
+  EXPECT_EQ(scores.size(), 3u) << raw("host");
+  for (const auto& [name, lines] : clients) {
+    EXPECT_EQ(byRound(lines, "KILL"), hostKills) << name;
+    EXPECT_EQ(texts(lines, "SCORE"), scores) << name;
+  }
+
+  // The next round came five seconds after the previous one was decided.
+  long gap = roundGap(host, 3);
+  EXPECT_GE(gap, kRoundEndDelay - 10) << raw("host");
+  EXPECT_LE(gap, kRoundEndDelay + kRoundEndSlack) << raw("host");
+
+  // A chat line and the positions went round; the match ended in the lobby for everybody.
+  EXPECT_TRUE(has(host, "CHAT", "BotA: hello there"));
+  EXPECT_TRUE(has(window, "CHAT", "BotA: hello there")) << raw("window");
+  EXPECT_TRUE(has(clients["BotB"], "CHAT", "BotA: hello there"));
+  EXPECT_GT(positionsApplied(window), 0) << raw("window");
+  EXPECT_TRUE(has(host, "QUICK", "the match is over")) << raw("host");
+  for (const auto& [name, lines] : clients) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(has(lines, "GAME", "back in the lobby")) << raw(name);
+    EXPECT_NE(raw(name).find("recv GameOver(12)"), std::string::npos);
+  }
+  EXPECT_TRUE(has(clients["BotA"], "BOT", "leaving: the host ended the session"));
+  EXPECT_TRUE(has(window, "QUICK", "the session has ended")) << raw("window");
+}
+
+TEST_F(MatchTest, BotsLeaveWhenToldAndFailWithoutAHost) {
+  int base = freePortBase();
+  ASSERT_NE(base, 0);
+  std::string ports = std::to_string(base);
+
+  // Nobody listens yet: no session, status 1. A bad command line: status 2.
+  std::vector<Child> lonely = {spawn(dir, "lonely", botArgs("lonely", base), env())};
+  ASSERT_TRUE(waitAll(lonely, 30000));
+  EXPECT_EQ(exitCode(lonely[0]), 1);
+  EXPECT_NE(test::readFile(lonely[0].errors).find("cannot connect"), std::string::npos);
+  EXPECT_EQ(test::runCommand(bot() + " --connect 127.0.0.1 --play dance 2>/dev/null"), 2);
+  EXPECT_EQ(test::runCommand(bot() + " --play still 2>/dev/null"), 2);
+  std::string help;
+  EXPECT_EQ(test::runCommand(bot() + " --help", &help), 0);
+  EXPECT_NE(help.find("--rounds-then-leave"), std::string::npos);
+
+  // A host that waits for more players than come, and closes after a while.
+  test::writeFile(dir.file("close.txt"), "3000 close\n");
+  std::vector<Child> children;
+  children.push_back(spawn(dir, "host",
+                           {game(), "--headless", "--data", test::binaryDir(), "--host",
+                            "--start-with", "9", "--port-base", ports, "--input-script",
+                            dir.file("close.txt"), "--log", dir.file("host.log")},
+                           env()));
+  ASSERT_TRUE(waitForText(dir.file("host.log"), "SESSION hosting", 30000)) << raw("host");
+  children.push_back(spawn(dir, "early", plus(botArgs("early", base), {"--leave-after", "1"}),
+                           env()));
+  children.push_back(spawn(dir, "late", botArgs("late", base), env()));
+  ASSERT_TRUE(waitAll(children, 60000)) << raw("host");
+  for (const Child& c : children) {
+    EXPECT_EQ(exitCode(c), 0) << c.name << "\n" << test::readFile(c.errors);
+    EXPECT_EQ(sanitizerReport(c), "") << c.name;
+  }
+  std::vector<Line> host = log("host"), early = log("early"), late = log("late");
+  EXPECT_TRUE(has(early, "BOT", "leaving: its time is up")) << raw("early");
+  const Line* joined = find(early, "BOT", "joined as player ");
+  ASSERT_NE(joined, nullptr) << raw("early");
+  std::string id = joined->text.substr(17);
+  EXPECT_TRUE(has(host, "LEAVE", "player " + id + " \"early\" left, 1 players")) << raw("host");
+  EXPECT_TRUE(has(late, "LEAVE", "player " + id + " \"early\" left")) << raw("late");
+  // Closing the host's window says goodbye rather than letting the connections drop.
+  EXPECT_TRUE(has(late, "SESSION", "the host closed the game")) << raw("late");
+  EXPECT_TRUE(has(late, "BOT", "leaving: the host ended the session")) << raw("late");
+}
+
+}  // namespace

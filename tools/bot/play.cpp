@@ -1,0 +1,293 @@
+// The bot's frames: the network first, as in the game, then in a match the barrels, the bot's
+// decision and its walk with the local player's collisions, its position message, the other
+// players' walks and the items it touches; between matches it waits in the lobby.
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+
+#include "app/app.h"
+#include "net/protocol.h"
+#include "net/session.h"
+#include "render/lights.h"
+#include "render/particles.h"
+#include "runtime/clock.h"
+#include "runtime/log.h"
+#include "tools/bot/bot.h"
+#include "world/barrels.h"
+#include "world/items.h"
+#include "world/messages.h"
+#include "world/movement.h"
+#include "world/world.h"
+
+namespace {
+
+constexpr uint64_t kFrameMicroseconds = 12500;  // 80 frames a second, like the game
+constexpr uint32_t kEchoWait = 1000;  // ms a barrel request may take to come back
+constexpr int kMaxBlockedFrames = 40;  // a walk that makes no headway is given up
+
+std::atomic<bool> leaveRequested{false};
+
+// The clock wraps: compare by a signed difference.
+bool passed(uint32_t now, uint32_t moment) { return static_cast<int32_t>(now - moment) > 0; }
+
+struct Walk {
+  bool active = false;
+  float x = 0, y = 0;  // the target: the centre of a neighbouring cell
+  int blockedFrames = 0;
+};
+
+struct BarrelRequest {
+  bool pending = false;
+  int32_t column = 0, row = 0;
+  uint32_t until = 0;
+};
+
+struct Bot {
+  BotOptions options;
+  uint32_t joinedAt = 0;
+  bool joined = false;  // seen itself in the player list
+  bool inMatch = false;
+  int32_t roundNumber = 0;  // of the round this bot plays, 0 between rounds
+  int32_t roundsPlayed = 0;
+  bool chatted = false;
+  bool itemSeen = false;  // in this match
+  uint32_t lastStep = 0;
+  Walk walk;
+  BarrelRequest request;
+};
+
+Bot bot;
+
+void say(const char* format, const char* text) {
+  if (bot.options.quiet) return;
+  printf(format, bot.options.name.c_str(), text);
+  fflush(stdout);
+}
+
+uint32_t positionInterval() {
+  return static_cast<uint32_t>(1000 / std::clamp(bot.options.positionHz, 1, 100));
+}
+
+// ---- Walking -----------------------------------------------------------------------------------
+
+void walkTo(Player& player, int32_t column, int32_t row) {
+  player.direction =
+      BotFacing(CellX(player.x), CellY(player.y), column, row, player.direction);
+  player.bodyDirection = static_cast<float>(player.direction);
+  bot.walk = Walk{true, CellCentreX(column), CellCentreY(row), 0};
+}
+
+// One frame of the walk toward the target, one axis after the other, with the collisions of
+// any local player. A step is rounded to whole pixels, so the last fraction is taken at once.
+void walkStep(Player& player, float factor) {
+  Walk& walk = bot.walk;
+  if (!walk.active) return;
+  float dx = walk.x - player.x, dy = walk.y - player.y;
+  if (std::fabs(dx) < 1.0f && std::fabs(dy) < 1.0f) {
+    player.x = walk.x;
+    player.y = walk.y;
+    walk.active = false;
+    return;
+  }
+  bool alongX = std::fabs(dx) >= 1.0f;
+  float remaining = alongX ? std::fabs(dx) : std::fabs(dy);
+  int32_t direction = alongX ? (dx > 0 ? -90 : 90) : (dy > 0 ? 0 : -180);
+  float step = std::min(player.speed * factor, remaining);
+  if (step < 1.0f) return;
+  float beforeX = player.x, beforeY = player.y;
+  player.direction = direction;
+  MoveWithCollision(player, direction, step);
+  if (player.x != beforeX || player.y != beforeY) {
+    walk.blockedFrames = 0;
+    return;
+  }
+  // Somebody's barrel appeared in the way: decide again from here.
+  if (++walk.blockedFrames > kMaxBlockedFrames) walk.active = false;
+}
+
+// ---- Deciding ----------------------------------------------------------------------------------
+
+BotPlay playNow() {
+  if (bot.options.play == BotPlay::kSuicide && bot.options.untilItem && !bot.itemSeen) {
+    return BotPlay::kWander;
+  }
+  return bot.options.play;
+}
+
+// A barrel request waits for its echo: until then the bot knows nothing of that barrel and
+// would ask again.
+bool awaitingEcho() {
+  BarrelRequest& r = bot.request;
+  if (!r.pending) return false;
+  if (world.barrelAt.get(r.column, r.row) || passed(app.now, r.until)) r.pending = false;
+  return r.pending;
+}
+
+void requestBarrel(const Player& player) {
+  int32_t column = CellX(player.x), row = CellY(player.y);
+  if (world.barrelAt.get(column, row)) return;
+  SendBarrelRequest(player.id, player.strength, player.x, player.y, player.fuseTime);
+  bot.request = BarrelRequest{true, column, row, app.now + kEchoWait};
+  rt::logLine("BOT", "barrel asked for at cell %d,%d", column, row);
+}
+
+void think(Player& player) {
+  if (bot.walk.active || awaitingEcho()) return;
+  BotStyle style;
+  style.eager = true;
+  style.seeksItems = true;
+  BotDecision decision = DecideBot(player, playNow(), style);
+  if (decision.placeBarrel) requestBarrel(player);
+  if (decision.walk) walkTo(player, decision.column, decision.row);
+}
+
+// ---- Rounds and the script ----------------------------------------------------------------------
+
+void leave(const char* why) {
+  rt::logLine("BOT", "leaving: %s", why);
+  say("powderbox-bot: %s leaves: %s\n", why);
+  LeaveSession();
+}
+
+// The round just set up by the host. The set-up that follows a match's last round is no round
+// to play: game over comes right behind it.
+void roundStarted() {
+  if (bot.roundNumber != 0) ++bot.roundsPlayed;
+  bot.roundNumber = world.round.roundNumber;
+  bot.walk = Walk{};
+  bot.request = BarrelRequest{};
+  if (world.round.roundNumber > world.round.rounds) {
+    bot.roundNumber = 0;
+    return;
+  }
+  rt::logLine("BOT", "round %d: playing as %d at cell %d,%d", world.round.roundNumber,
+              session.myId, world.localPlayer ? CellX(world.localPlayer->x) : -1,
+              world.localPlayer ? CellY(world.localPlayer->y) : -1);
+  if (!bot.chatted && !bot.options.chat.empty()) {
+    SendChatMessage(bot.options.chat);
+    bot.chatted = true;
+  }
+}
+
+void matchEnded() {
+  if (bot.roundNumber != 0) ++bot.roundsPlayed;
+  bot.roundNumber = 0;
+  bot.inMatch = false;
+  bot.itemSeen = false;
+}
+
+// True when the script says the bot is done.
+bool scriptSaysLeave() {
+  if (leaveRequested) {
+    leave("asked to stop");
+    return true;
+  }
+  if (bot.options.leaveAfter > 0 &&
+      app.now - bot.joinedAt >= static_cast<uint32_t>(bot.options.leaveAfter) * 1000u) {
+    leave("its time is up");
+    return true;
+  }
+  if (bot.options.roundsThenLeave > 0 && bot.roundsPlayed >= bot.options.roundsThenLeave) {
+    leave("it has played its rounds");
+    return true;
+  }
+  return false;
+}
+
+// ---- Frames ----------------------------------------------------------------------------------
+
+// The game's own schedule, at the bot's rate. The next message is due an interval after the
+// last was due, not after it went out, so that the frame's length does not slow the rate down.
+void sendPosition() {
+  uint32_t due = session.nextPositionAt;
+  SendPositionWhenDue();
+  if (session.nextPositionAt == due) return;
+  uint32_t next = due + positionInterval();
+  if (due == 0 || !passed(next, app.now)) next = app.now + positionInterval();
+  session.nextPositionAt = next == 0 ? 1 : next;
+}
+
+void matchFrame() {
+  if (!bot.inMatch) {
+    bot.inMatch = true;
+    bot.roundNumber = 0;
+  }
+  if (world.round.roundNumber != bot.roundNumber &&
+      !(bot.roundNumber == 0 && world.round.roundNumber > world.round.rounds)) {
+    roundStarted();
+  }
+  if (!world.items.empty()) bot.itemSeen = true;
+  // The barrels burn and explode here as on every machine; particles and flashes age unseen.
+  BarrelStep();
+  ParticleFrame();
+  DrawLights();
+  float factor = FrameFactor(app.now, &bot.lastStep);
+  if (Player* player = world.localPlayer; player && !player->dead) {
+    think(*player);
+    walkStep(*player, factor);
+  }
+  if (!world.localPlayer) return;
+  sendPosition();
+  RemoteMovementStep();
+  PickUpItems();
+}
+
+void frame() {
+  if (!bot.joined && world.localPlayer) {
+    bot.joined = true;
+    rt::logLine("BOT", "joined as player %d", session.myId);
+    say("powderbox-bot: %s joined as player %s\n", std::to_string(session.myId).c_str());
+  }
+  if (menu.inGame) {
+    matchFrame();
+  } else if (bot.inMatch) {
+    matchEnded();
+  }
+}
+
+}  // namespace
+
+void RequestBotLeave() { leaveRequested = true; }
+
+int PlayBot(const BotOptions& options) {
+  bot = Bot{};
+  bot.options = options;
+  NetPorts ports = ConfiguredPorts();
+  if (options.portBase > 0) {
+    ports.icp = options.portBase;
+    ports.tcp = options.portBase + 1;
+    ports.udp = options.portBase + 2;
+  }
+  app.now = rt::milliseconds();
+  if (!JoinSession(options.address, ports, options.name)) {
+    fprintf(stderr, "powderbox-bot: cannot connect to %s on port %d\n", options.address.c_str(),
+            ports.tcp);
+    return kBotNoSession;
+  }
+  bot.joinedAt = app.now;
+  bot.lastStep = app.now;
+  uint64_t nextFrame = rt::microseconds();
+  for (;;) {
+    app.now = rt::milliseconds();
+    PollNetwork();
+    if (!session.isConnected || !session.notice.empty()) break;
+    frame();
+    if (scriptSaysLeave()) return kBotEnded;
+    nextFrame += kFrameMicroseconds;
+    uint64_t now = rt::microseconds();
+    // After a stall the frames go on from now instead of racing to catch up.
+    if (nextFrame < now) nextFrame = now;
+    rt::delayUntil(nextFrame);
+  }
+  int code = bot.joined ? kBotEnded : kBotNoSession;
+  const char* why = bot.joined ? "the host ended the session" : "the host turned it away";
+  if (session.isConnected) {
+    leave(why);
+  } else {
+    rt::logLine("BOT", "leaving: %s", why);
+    say("powderbox-bot: %s leaves: %s\n", why);
+  }
+  return code;
+}
