@@ -28,6 +28,24 @@ inline void report(benchmark::State& state, std::vector<double>& samples) {
       samples[std::min(samples.size() - 1, samples.size() * 99 / 100)] * 1e6;
 }
 
+// Times one echo per iteration, the senders taking turns; echoOnce(sender) gives the seconds until
+// every player had it, or a negative value when one never arrived.
+template <typename EchoOnce>
+void timeEchoes(benchmark::State& state, size_t senders, EchoOnce echoOnce) {
+  std::vector<double> samples;
+  size_t sender = 0;
+  for (auto _ : state) {
+    double seconds = echoOnce(sender++ % senders);
+    if (seconds < 0) {
+      state.SkipWithError("an echo never arrived");
+      break;
+    }
+    state.SetIterationTime(seconds);
+    samples.push_back(seconds);
+  }
+  report(state, samples);
+}
+
 // Reads exactly count bytes, pumping until they come; false after two seconds.
 inline bool readAll(rt::Handle connection, uint8_t* into, int count) {
   auto deadline = Clock::now() + std::chrono::seconds(2);

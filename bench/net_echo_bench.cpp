@@ -19,7 +19,6 @@
 namespace {
 
 using bench::Clock;
-using bench::report;
 
 struct Session {
   rt::Handle server = 0;
@@ -102,18 +101,7 @@ void BM_FramedEcho(benchmark::State& state) {
     closeSession(s);
     return;
   }
-  std::vector<double> samples;
-  size_t sender = 0;
-  for (auto _ : state) {
-    double seconds = echoOnce(s, sender++ % s.clients.size());
-    if (seconds < 0) {
-      state.SkipWithError("an echo never arrived");
-      break;
-    }
-    state.SetIterationTime(seconds);
-    samples.push_back(seconds);
-  }
-  report(state, samples);
+  bench::timeEchoes(state, s.clients.size(), [&](size_t sender) { return echoOnce(s, sender); });
   closeSession(s);
 }
 BENCHMARK(BM_FramedEcho)->Arg(2)->Arg(8)->Arg(16)->UseManualTime()->Unit(benchmark::kMicrosecond);

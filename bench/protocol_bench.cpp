@@ -47,7 +47,6 @@
 namespace {
 
 using bench::Clock;
-using bench::report;
 using bench::secondsSince;
 
 constexpr int kLoadPlayers = 16;
@@ -222,18 +221,7 @@ void BM_HostEcho(benchmark::State& state) {
     closeHostedSession(s);
     return;
   }
-  std::vector<double> samples;
-  size_t sender = 0;
-  for (auto _ : state) {
-    double seconds = echoOnce(s, sender++ % s.players.size());
-    if (seconds < 0) {
-      state.SkipWithError("an echo never arrived");
-      break;
-    }
-    state.SetIterationTime(seconds);
-    samples.push_back(seconds);
-  }
-  report(state, samples);
+  bench::timeEchoes(state, s.players.size(), [&](size_t sender) { return echoOnce(s, sender); });
   closeHostedSession(s);
 }
 BENCHMARK(BM_HostEcho)->Arg(2)->Arg(8)->Arg(16)->UseManualTime()->Unit(benchmark::kMicrosecond);
