@@ -382,7 +382,7 @@ void drawEffects(uint32_t elapsed) {
   // The barrel's fuse light flickers as in a match: a new strength every frame.
   effects.fuseLight->intensity = 0.25f + rt::random(75) / 100.0f;
   effects.cone->rotation = static_cast<int16_t>(elapsed / 25 % 360);
-  if (static_cast<int32_t>(app.now - effects.nextFlash) >= 0) {
+  if (!rt::timeBefore(app.now, effects.nextFlash)) {
     effects.flash =
         AddFlash(kLightPoint, 320, 320, 900, 560, 800, kFuseLightColour, 1.0f, 0.02f, 0);
     effects.nextFlash = app.now + 2500;

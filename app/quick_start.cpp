@@ -32,16 +32,6 @@ struct QuickStart {
 
 QuickStart quick;
 
-NetPorts portsOf(const Options& options) {
-  NetPorts ports = ConfiguredPorts();
-  if (options.portBase > 0) {
-    ports.icp = options.portBase;
-    ports.tcp = options.portBase + 1;
-    ports.udp = options.portBase + 2;
-  }
-  return ports;
-}
-
 // The map named, or the first in name order; "" when there is none.
 std::string chooseMap(const Options& options) {
   for (const MapRow& row : ListMaps()) {
@@ -56,7 +46,7 @@ bool host(const Options& options, const std::string& name) {
     fprintf(stderr, "powderbox: no map '%s' in Data/Maps\n", options.map.c_str());
     return false;
   }
-  if (!CreateSession(portsOf(options), name, options.headless)) {
+  if (!CreateSession(ConfiguredPorts(options.portBase), name, options.headless)) {
     fprintf(stderr, "powderbox: cannot open the ports of a session\n");
     return false;
   }
@@ -104,7 +94,7 @@ bool StartQuickSession(const Options& options) {
   std::string name = options.name.empty() ? config.playerName : options.name;
   if (options.host) {
     if (!host(options, name)) return false;
-  } else if (!JoinSession(options.connect, portsOf(options), name)) {
+  } else if (!JoinSession(options.connect, ConfiguredPorts(options.portBase), name)) {
     fprintf(stderr, "powderbox: cannot connect to %s\n", options.connect.c_str());
     return false;
   }

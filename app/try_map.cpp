@@ -143,7 +143,7 @@ void roundControl() {
   if (count >= 2) return;
   if (world.round.endAt == 0) world.round.endAt = app.now + kRoundEndDelay;
   if (world.round.endAt == 0) world.round.endAt = 1;
-  if (static_cast<int32_t>(app.now - world.round.endAt) > 0) startRound();
+  if (rt::timeAfter(app.now, world.round.endAt)) startRound();
 }
 
 }  // namespace

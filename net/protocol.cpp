@@ -8,6 +8,7 @@
 #include "app/app.h"
 #include "net/session.h"
 #include "net/transport.h"
+#include "runtime/clock.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
 #include "ui/chat_box.h"
@@ -487,8 +488,6 @@ void readPositions() {
   }
 }
 
-bool later(uint32_t time, uint32_t reference) { return static_cast<int32_t>(time - reference) > 0; }
-
 }  // namespace
 
 // ---- The table -------------------------------------------------------------------------------
@@ -731,7 +730,7 @@ void ApplyPositionMessage(MessageBuffer* message) {
   int32_t direction = getWord(message);
   Player* player = FindPlayer(id);
   if (!player || player == world.localPlayer) return;
-  if (player->hasUdpTime && !later(clock, player->lastUdpTime)) return;
+  if (player->hasUdpTime && !rt::timeAfter(clock, player->lastUdpTime)) return;
   for (float value : {fromX, fromY, toX, toY}) {
     if (!std::isfinite(value) || std::fabs(value) > kFarPosition) return;
   }
@@ -777,7 +776,7 @@ void PollNetwork() {
 void SendPositionWhenDue() {
   Player* player = world.localPlayer;
   if (!player || !session.isConnected || !session.positionLink) return;
-  if (session.nextPositionAt != 0 && !later(app.now, session.nextPositionAt)) return;
+  if (session.nextPositionAt != 0 && !rt::timeAfter(app.now, session.nextPositionAt)) return;
   session.nextPositionAt = app.now + kPositionInterval;
   if (session.nextPositionAt == 0) session.nextPositionAt = 1;
   MessageBuffer* buffer = createBuffer(rt::kAnyNumber, kMessageCapacity, 0);

@@ -90,11 +90,11 @@ void startRoundAndAnnounce() {
 
 }  // namespace
 
-NetPorts ConfiguredPorts() {
+NetPorts ConfiguredPorts(int32_t portBase) {
   NetPorts ports;
-  ports.icp = config.icpPort;
-  ports.tcp = config.tcpPort;
-  ports.udp = config.udpPort;
+  ports.icp = portBase > 0 ? portBase : config.icpPort;
+  ports.tcp = portBase > 0 ? portBase + 1 : config.tcpPort;
+  ports.udp = portBase > 0 ? portBase + 2 : config.udpPort;
   return ports;
 }
 

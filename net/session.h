@@ -22,8 +22,9 @@ struct NetPorts {
   int32_t udp = 6502;
   std::string bindAddress;  // "" = all interfaces; tests bind 127.0.0.1
 };
-// The ports of the "Network" settings.
-NetPorts ConfiguredPorts();
+// The ports of the "Network" settings, or with a base above 0 (--port-base, so that several
+// sessions run side by side) base, base + 1 and base + 2.
+NetPorts ConfiguredPorts(int32_t portBase = 0);
 
 // What the lobby shows of the match to come. On the host it comes from the chosen map and the
 // settings; on a client from message 13.

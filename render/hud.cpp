@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "data/resources.h"
 #include "render/particles.h"
+#include "runtime/clock.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "ui/config.h"
@@ -57,11 +58,6 @@ struct Column {
 };
 constexpr Column kColumns[] = {
     {"Name", 256}, {"Kills", 480}, {"SelfKills", 544}, {"Death", 608}, {"Points", 704}};
-
-// The clock wraps, so "before" is decided by the signed difference.
-bool before(uint32_t time, uint32_t reference) {
-  return static_cast<int32_t>(time - reference) < 0;
-}
 
 int32_t clampToInt32(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
@@ -169,7 +165,7 @@ void drawNotices(int width, int height) {
   for (auto it = world.notices.begin(); it != world.notices.end(); ++index) {
     ItemNotice& notice = *it;
     drawNotice(notice, width, height + (index - count) * kNoticeStep);
-    if (before(notice.expiry, app.now)) notice.alpha -= 1;
+    if (rt::timeBefore(notice.expiry, app.now)) notice.alpha -= 1;
     it = notice.alpha < 0 ? world.notices.erase(it) : std::next(it);
   }
 }

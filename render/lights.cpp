@@ -52,10 +52,6 @@ uint32_t now() {
   return clock ? *clock : rt::milliseconds();
 }
 
-bool before(uint32_t time, uint32_t reference) {
-  return static_cast<int32_t>(time - reference) < 0;
-}
-
 // Nearest whole number, kept inside 32 bits; not-a-number counts as 0.
 int32_t roundToInt(double value) {
   if (!(value == value)) return 0;
@@ -153,7 +149,7 @@ void drawLight(Light& light, uint32_t time) {
   float x = static_cast<float>(light.screenX), y = static_cast<float>(light.screenY);
   float intensity = light.intensity;
   if (light.flicker) {
-    if (before(light.nextFlicker, time)) newFlicker(light, time);
+    if (rt::timeBefore(light.nextFlicker, time)) newFlicker(light, time);
     width = static_cast<float>(roundToInt(light.width - light.widthReduction));
     height = static_cast<float>(roundToInt(light.height - light.heightReduction));
     x = static_cast<float>(roundToInt(light.screenX + light.widthReduction / 2));
@@ -202,7 +198,7 @@ void drawFlashes(uint32_t time, int32_t cameraX, int32_t cameraY) {
                                          flash.height)) {
       drawFlash(flash);
     }
-    if (before(flash.fadeAt, time)) flash.intensity -= flash.fadePerFrame;
+    if (rt::timeBefore(flash.fadeAt, time)) flash.intensity -= flash.fadePerFrame;
     if (flash.intensity >= 0) {
       ++it;
     } else {

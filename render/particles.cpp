@@ -41,11 +41,6 @@ uint32_t now() {
   return clock ? *clock : rt::milliseconds();
 }
 
-// The clock wraps, so "before" is decided by the signed difference.
-bool before(uint32_t time, uint32_t reference) {
-  return static_cast<int32_t>(time - reference) < 0;
-}
-
 int32_t clampToInt32(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
@@ -138,7 +133,7 @@ void runEmitters(uint32_t time, int32_t cameraX, int32_t cameraY) {
     if (!emitter.active) continue;
     emitter.screenX = clampToInt32(int64_t{emitter.x} - cameraX);
     emitter.screenY = clampToInt32(int64_t{emitter.y} - cameraY);
-    if (!before(emitter.nextEmission, time)) continue;
+    if (!rt::timeBefore(emitter.nextEmission, time)) continue;
     bool nearScreen = emitter.screenX > -kOffScreenMargin &&
                       emitter.screenX < e.width + kOffScreenMargin &&
                       emitter.screenY > -kOffScreenMargin &&
@@ -183,7 +178,7 @@ bool stepParticle(Particle& p, uint32_t time) {
   p.y += p.velocityY;
   p.size += p.sizeChange;
   p.half = p.size / 2;
-  if (!before(p.deathAt, time)) return true;
+  if (!rt::timeBefore(p.deathAt, time)) return true;
   // A loss that is not positive (or not a number) would keep the particle for ever.
   if (!(p.alphaLoss > 0)) return false;
   p.alpha -= p.alphaLoss;
@@ -367,7 +362,7 @@ void ParticleFrame() {
   int32_t cameraX = e.cameraX ? *e.cameraX : 0;
   int32_t cameraY = e.cameraY ? *e.cameraY : 0;
   if (e.emittersEnabled) runEmitters(time, cameraX, cameraY);
-  bool due = before(e.nextUpdate, time);
+  bool due = rt::timeBefore(e.nextUpdate, time);
   for (auto it = e.particles.begin(); it != e.particles.end();) {
     Particle& p = *it;
     p.screenX = p.x - static_cast<float>(cameraX);

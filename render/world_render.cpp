@@ -9,6 +9,7 @@
 #include "render/animation.h"
 #include "render/lights.h"
 #include "render/particles.h"
+#include "runtime/clock.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "ui/config.h"
@@ -152,7 +153,7 @@ void DrawDecals() {
       rt::displaySprite3D(sprite, x, y, decal.alpha);
     }
     // A signed difference, so the clock's wrap does not fade anything early.
-    if (static_cast<int32_t>(app.now - decal.fadeAt) > 0) decal.alpha -= 1;
+    if (rt::timeAfter(app.now, decal.fadeAt)) decal.alpha -= 1;
     if (decal.alpha < 1) {
       it = world.decals.erase(it);
     } else {

@@ -11,6 +11,10 @@ namespace rt {
 // Milliseconds of a monotonic clock; wraps at 2^32 like the system timer the game was made for,
 // so compare times by difference, never by absolute value near the wrap.
 uint32_t milliseconds();
+// Whether time a lies before (after) time b on that wrapping clock: the signed difference
+// decides, so the wrap does no harm as long as the two are less than 24 days apart.
+inline bool timeBefore(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+inline bool timeAfter(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0; }
 // The same clock with microsecond resolution, for measurements.
 uint64_t microseconds();
 void delay(int ms);

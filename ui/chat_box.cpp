@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "audio/audio.h"
+#include "runtime/clock.h"
 #include "ui/language.h"
 #include "ui/typeface.h"
 #include "world/world.h"
@@ -14,11 +15,6 @@ ChatBox chatBox;
 namespace {
 
 constexpr size_t kNameLength = 32;
-
-// The clock wraps, so "before" is decided by the signed difference.
-bool before(uint32_t time, uint32_t reference) {
-  return static_cast<int32_t>(time - reference) < 0;
-}
 
 void keepVisible(ChatBox& box) {
   box.alpha = box.startAlpha;
@@ -88,7 +84,7 @@ void UpdateChatBox() {
   // While somebody types, the history stays on screen.
   if (box.inputVisible) keepVisible(box);
   // The input field's keys go here: Return opens and focuses it, Escape closes and empties it.
-  if (before(box.fadeAt, app.now) && box.alpha > 0) box.alpha = std::max(box.alpha - 1.0f, 0.0f);
+  if (rt::timeBefore(box.fadeAt, app.now) && box.alpha > 0) box.alpha = std::max(box.alpha - 1.0f, 0.0f);
   dropOldLines(box);
   if (box.alpha > 0) drawLines(box);
   // The input field runs here: once Return has submitted a non-empty text it goes out as a chat

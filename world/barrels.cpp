@@ -177,7 +177,7 @@ void BarrelStep() {
     DrawBarrel(barrel);
     if (barrel.light) barrel.light->intensity = 0.25f + static_cast<float>(rt::random(75)) / 100.0f;
     UpdateFuseSound(barrel.fuseSound, barrel.x, barrel.y);
-    if (!TimePassed(app.now, barrel.explodeAt)) {
+    if (!rt::timeAfter(app.now, barrel.explodeAt)) {
       ++it;
       continue;
     }

@@ -5,6 +5,7 @@
 #include "render/animation.h"
 #include "render/lights.h"
 #include "render/particles.h"
+#include "runtime/clock.h"
 #include "runtime/log.h"
 #include "world/barrels.h"
 #include "world/items.h"
@@ -157,7 +158,7 @@ RoundEvent RoundControl(uint32_t now) {
     if (world.round.endAt == 0) world.round.endAt = 1;
     return RoundEvent::kNone;
   }
-  if (!TimePassed(now, world.round.endAt)) return RoundEvent::kNone;
+  if (!rt::timeAfter(now, world.round.endAt)) return RoundEvent::kNone;
   world.round.endAt = 0;
   return RoundEvent::kNextRound;
 }

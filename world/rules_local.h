@@ -21,11 +21,6 @@ inline float SquaredDistance(float ax, float ay, float bx, float by) {
   return dx * dx + dy * dy;
 }
 
-// Whether the clock has passed a moment: a signed difference, so the 32-bit wrap does no harm.
-inline bool TimePassed(uint32_t now, uint32_t moment) {
-  return static_cast<int32_t>(now - moment) > 0;
-}
-
 // Score counters come from the wire too; they stop at the ends instead of overflowing.
 inline int32_t SaturatingAdd(int32_t value, int64_t delta) {
   int64_t sum = static_cast<int64_t>(value) + delta;

@@ -119,8 +119,6 @@ struct Peer {
   }
 };
 
-bool later(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0; }
-
 // The 160-byte block of a player as the host sends it.
 PlayerWire wireOf(int32_t id, const std::string& name, float x, float y) {
   PlayerWire wire;
@@ -175,7 +173,7 @@ class ProtocolTest : public ::testing::Test {
       serveTestHost();
       for (Peer* peer : peers) peer->drain();
       if (done()) return true;
-      if (later(rt::milliseconds(), until)) return false;
+      if (rt::timeAfter(rt::milliseconds(), until)) return false;
       rt::delay(1);
     }
   }

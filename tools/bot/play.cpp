@@ -29,9 +29,6 @@ constexpr int kMaxBlockedFrames = 40;  // a walk that makes no headway is given 
 
 std::atomic<bool> leaveRequested{false};
 
-// The clock wraps: compare by a signed difference.
-bool passed(uint32_t now, uint32_t moment) { return static_cast<int32_t>(now - moment) > 0; }
-
 struct Walk {
   bool active = false;
   float x = 0, y = 0;  // the target: the centre of a neighbouring cell
@@ -121,7 +118,7 @@ BotPlay playNow() {
 bool awaitingEcho() {
   BarrelRequest& r = bot.request;
   if (!r.pending) return false;
-  if (world.barrelAt.get(r.column, r.row) || passed(app.now, r.until)) r.pending = false;
+  if (world.barrelAt.get(r.column, r.row) || rt::timeAfter(app.now, r.until)) r.pending = false;
   return r.pending;
 }
 
@@ -205,7 +202,7 @@ void sendPosition() {
   SendPositionWhenDue();
   if (session.nextPositionAt == due) return;
   uint32_t next = due + positionInterval();
-  if (due == 0 || !passed(next, app.now)) next = app.now + positionInterval();
+  if (due == 0 || !rt::timeAfter(next, app.now)) next = app.now + positionInterval();
   session.nextPositionAt = next == 0 ? 1 : next;
 }
 
@@ -254,12 +251,7 @@ void RequestBotLeave() { leaveRequested = true; }
 int PlayBot(const BotOptions& options) {
   bot = Bot{};
   bot.options = options;
-  NetPorts ports = ConfiguredPorts();
-  if (options.portBase > 0) {
-    ports.icp = options.portBase;
-    ports.tcp = options.portBase + 1;
-    ports.udp = options.portBase + 2;
-  }
+  NetPorts ports = ConfiguredPorts(options.portBase);
   app.now = rt::milliseconds();
   if (!JoinSession(options.address, ports, options.name)) {
     fprintf(stderr, "powderbox-bot: cannot connect to %s on port %d\n", options.address.c_str(),
