@@ -28,16 +28,12 @@ struct Options {
   int portBase = 0;        // --port-base N: information N, game N + 1, positions N + 2
 };
 
-// The application record: one instance for the process.
+// The application record: one instance for the process. The frame's time, screen size and
+// events are in the frame record (runtime/frame.h).
 struct AppState {
   std::string title = "Powderbox 0.5";
-  int32_t width = 1024;
-  int32_t height = 768;
-  uint32_t now = 0;             // the frame time in ms, sampled once per frame
   uint32_t screenOpenedAt = 0;
   int32_t frameDelay = 10;      // ms slept by the window-event step of every frame
-  bool quitRequested = false;   // the window received its close event
-  std::vector<rt::WindowEvent> events;  // the window events of the current frame
   uint32_t window = 0;          // the main window
 };
 

@@ -8,18 +8,19 @@
 
 #include "app/app.h"
 #include "app/gallery.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "render/animation.h"
 #include "render/lights.h"
 #include "render/particles.h"
+#include "render/typeface.h"
 #include "runtime/clock.h"
 #include "runtime/containers.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
 #include "ui/screenshot.h"
-#include "ui/typeface.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ void drawSprites(uint32_t) {
     }
     float scale = s.size > 0 && w > 0 ? std::min(s.size / w, s.size / h) : 1;
     float cellWidth = std::max(w * scale, 110.0f) + 16;
-    if (x + cellWidth > app.width - 16) {
+    if (x + cellWidth > rt::frame.width - 16) {
       x = 24;
       y += rowHeight + 30;
       rowHeight = 0;
@@ -283,7 +284,7 @@ rt::Handle makeFloorTile() {
 void setUpEffects() {
   effects.ready = true;
   effects.floor = makeFloorTile();
-  effects.cycleStart = app.now;
+  effects.cycleStart = rt::frame.now;
   effects.fuseLight = AddLight(kLightPoint, 240, 240, cellCentreX(2), cellCentreY(1),
                                kFuseLightColour, 1.0f, 0);
   effects.fuseSpark = AddEmitter(*ParticleTypeByName("Spark"), cellCentreX(2), cellCentreY(1));
@@ -347,9 +348,9 @@ void sprayBlood() {
 
 // The staged events of one cycle, run once each as their time comes.
 void runEffectsCycle() {
-  uint32_t t = app.now - effects.cycleStart;
+  uint32_t t = rt::frame.now - effects.cycleStart;
   if (t >= kEffectsCycle) {
-    effects.cycleStart = app.now;
+    effects.cycleStart = rt::frame.now;
     effects.stage = 0;
     effects.fuseLight->active = 1;
     effects.fuseSpark->active = 1;
@@ -362,8 +363,8 @@ void runEffectsCycle() {
 
 void drawArena() {
   rt::setSprite3DColour(effects.floor, 0xA0A0A0);
-  for (int row = 0; kFloorTop + row * kCell < app.height; ++row) {
-    for (int column = 0; column * kCell < app.width; ++column) {
+  for (int row = 0; kFloorTop + row * kCell < rt::frame.height; ++row) {
+    for (int column = 0; column * kCell < rt::frame.width; ++column) {
       rt::displaySprite3D(effects.floor, column * kCell, kFloorTop + row * kCell, 255);
     }
   }
@@ -382,10 +383,10 @@ void drawEffects(uint32_t elapsed) {
   // The barrel's fuse light flickers as in a match: a new strength every frame.
   effects.fuseLight->intensity = 0.25f + rt::random(75) / 100.0f;
   effects.cone->rotation = static_cast<int16_t>(elapsed / 25 % 360);
-  if (!rt::timeBefore(app.now, effects.nextFlash)) {
+  if (!rt::timeBefore(rt::frame.now, effects.nextFlash)) {
     effects.flash =
         AddFlash(kLightPoint, 320, 320, 900, 560, 800, kFuseLightColour, 1.0f, 0.02f, 0);
-    effects.nextFlash = app.now + 2500;
+    effects.nextFlash = rt::frame.now + 2500;
   }
   int ambient = static_cast<int>(elapsed / 5000 % std::size(kAmbients));
   if (ambient != effects.ambient) {
@@ -434,18 +435,18 @@ void RunGallery(int firstPage) {
     int turn = 0;
     if (rt::keyReleased(kKeyRight)) turn = 1;
     if (rt::keyReleased(kKeyLeft)) turn = -1;
-    for (const rt::WindowEvent& e : app.events) {
-      if (e.code == rt::kEventLeftDown) turn = e.x < app.width / 2 ? -1 : 1;
+    for (const rt::WindowEvent& e : rt::frame.events) {
+      if (e.code == rt::kEventLeftDown) turn = e.x < rt::frame.width / 2 ? -1 : 1;
     }
     if (turn) {
       page = (page + turn + GalleryPageCount()) % GalleryPageCount();
-      started = app.now;
+      started = rt::frame.now;
       rt::logLine("GALLERY", "page %d %s", page + 1, kPages[page].title);
     }
     rt::clearScreen(0x283028);
     if (rt::beginDrawing()) {
       rt::setBlendMode(5, 6);
-      kPages[page].draw(app.now - started);
+      kPages[page].draw(rt::frame.now - started);
       rt::setBlendMode(5, 6);
       std::string title = std::string("Gallery: ") + kPages[page].title + "   (" +
                           rt::str(page + 1) + "/" + rt::str(GalleryPageCount()) +
@@ -455,6 +456,6 @@ void RunGallery(int firstPage) {
     }
     CheckScreenshotKey();
     rt::flipScreen();
-    if (app.quitRequested || rt::keyReleased(kKeyEscape)) EndProgram(0);
+    if (rt::frame.closeRequested || rt::keyReleased(kKeyEscape)) EndProgram(0);
   }
 }

@@ -3,16 +3,17 @@
 
 #include "app/app.h"
 #include "app/gallery.h"
+#include "data/config.h"
 #include "net/protocol.h"
 #include "net/session.h"
 #include "render/hud.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
 #include "ui/chat_box.h"
-#include "ui/config.h"
 #include "ui/menu.h"
 #include "ui/screenshot.h"
 #include "world/barrels.h"
@@ -32,7 +33,7 @@ bool isMouseButton(int code) {
 
 // A press in the title strip drags the window; the GUI must not see it as a click.
 bool inTitleStrip(const rt::WindowEvent& e) {
-  return e.x >= 0 && e.x < app.width - kTitleBarButtons && e.y >= 0 && e.y < kTitleBarHeight;
+  return e.x >= 0 && e.x < rt::frame.width - kTitleBarButtons && e.y >= 0 && e.y < kTitleBarHeight;
 }
 
 uint32_t lastRateLog = 0;
@@ -40,24 +41,24 @@ uint32_t lastRateLog = 0;
 }  // namespace
 
 void LogFrameRate(bool now) {
-  if (!now && app.now - lastRateLog < 5000) return;
-  lastRateLog = app.now;
+  if (!now && rt::frame.now - lastRateLog < 5000) return;
+  lastRateLog = rt::frame.now;
   rt::logLine("FRAME", "fps=%.1f frames=%llu", rt::measuredFrameRate(),
               static_cast<unsigned long long>(rt::framesPresented()));
 }
 
 void CollectWindowEvents() {
-  app.events.clear();
+  rt::frame.events.clear();
   rt::WindowEvent e;
   while (rt::windowEvent(&e) != rt::kEventNone) {
-    if (e.code == rt::kEventClose) app.quitRequested = true;
+    if (e.code == rt::kEventClose) rt::frame.closeRequested = true;
     if (e.code == rt::kEventLeftDown && inTitleStrip(e)) continue;
-    app.events.push_back(e);
+    rt::frame.events.push_back(e);
     // One mouse button per frame: the GUI's mouse step reads the frame's last event.
     if (isMouseButton(e.code)) break;
   }
   rt::delay(app.frameDelay);
-  app.now = rt::milliseconds();
+  rt::frame.now = rt::milliseconds();
   LogFrameRate(false);
 }
 
@@ -104,7 +105,7 @@ void GameFrame() {
   // 14. Flip, paced to 80 frames per second.
   rt::flipScreen();
   // 15. A close request ends the program after this pass.
-  if (app.quitRequested) QuitGame();
+  if (rt::frame.closeRequested) QuitGame();
 }
 
 void QuitGame() {

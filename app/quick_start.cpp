@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "app/app.h"
+#include "data/config.h"
 #include "net/session.h"
 #include "runtime/containers.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
-#include "ui/config.h"
 
 namespace {
 
@@ -74,9 +75,9 @@ void hostStep() {
       end(0);
     }
     quick.pausing = true;
-    quick.lobbySince = app.now;
+    quick.lobbySince = rt::frame.now;
   }
-  if (quick.pausing && app.now - quick.lobbySince < kPauseBetweenMatches) return;
+  if (quick.pausing && rt::frame.now - quick.lobbySince < kPauseBetweenMatches) return;
   quick.pausing = false;
   if (static_cast<int>(world.players.count()) < quick.startWith) return;
   StartMatch();

@@ -3,18 +3,19 @@
 #include <atomic>
 
 #include "app/app.h"
+#include "data/config.h"
+#include "data/language.h"
 #include "data/resources.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
-#include "ui/config.h"
-#include "ui/language.h"
 #include "world/world.h"
 
 AppState app;
@@ -47,9 +48,9 @@ bool openScreen(const Options& options) {
   app.screenOpenedAt = rt::milliseconds();
   bool ok = rt::initScreenSystem(options.headless ? rt::Backend::Null : rt::Backend::Sdl);
   if (ok) {
-    app.window = rt::openWindow(kMainWindow, 0, 0, app.width, app.height, app.title,
+    app.window = rt::openWindow(kMainWindow, 0, 0, rt::frame.width, rt::frame.height, app.title,
                                 rt::kWindowCentred | rt::kWindowBorderless | rt::kWindowHidden);
-    ok = app.window && rt::openWindowedScreen(app.window, 0, 0, app.width, app.height);
+    ok = app.window && rt::openWindowedScreen(app.window, 0, 0, rt::frame.width, rt::frame.height);
   }
   if (!ok) {
     rt::closeWindow(kMainWindow);
@@ -57,7 +58,7 @@ bool openScreen(const Options& options) {
     rt::messageBox("ERROR!!", "Initialisation of DirectX 9 screen are failed!");
     return false;
   }
-  rt::logLine("START", "screen opened %dx%d%s", app.width, app.height,
+  rt::logLine("START", "screen opened %dx%d%s", rt::frame.width, rt::frame.height,
               options.headless ? " (headless)" : "");
   return true;
 }
@@ -84,9 +85,9 @@ bool StartUp(const Options& options) {
   if (!LoadLanguage(LanguagePath(config.language))) LoadLanguage(LanguagePath("English"));
 
   // 6. The application record.
-  app.now = rt::milliseconds();
+  rt::frame.now = rt::milliseconds();
   app.frameDelay = 10;
-  app.quitRequested = false;
+  rt::frame.closeRequested = false;
 
   // 7. The logo picture.
   std::vector<uint8_t> logo;
@@ -115,9 +116,9 @@ bool StartUp(const Options& options) {
   rt::setFrameRate(80);
   // 19. Lights and particles, both seeing the frame clock and the camera.
   SetLightCamera(&world.camera.x, &world.camera.y);
-  InitLights("Data\\Lights.qzd", app.width, app.height, &app.now, &world.camera.x,
+  InitLights("Data\\Lights.qzd", rt::frame.width, rt::frame.height, &rt::frame.now, &world.camera.x,
              &world.camera.y);
-  InitParticles(app.width, app.height, 10, &app.now, &world.camera.x, &world.camera.y, false);
+  InitParticles(rt::frame.width, rt::frame.height, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
 
   // 20. Keep the logo up for at least two seconds, then swap it for the main window.
   while (rt::milliseconds() - app.screenOpenedAt < kMinimumLogoTime) rt::delay(100);

@@ -10,11 +10,12 @@
 
 #include "app/app.h"
 #include "audio/audio.h"
+#include "data/config.h"
 #include "render/animation.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/bot_brain.h"
 #include "world/items.h"
@@ -130,7 +131,7 @@ void thinkBot(Player& bot, float factor) {
 }
 
 void thinkBots() {
-  float factor = FrameFactor(app.now, &trying.lastBotStep);
+  float factor = FrameFactor(rt::frame.now, &trying.lastBotStep);
   for (Player& player : world.players) {
     if (!player.dead && isBot(player)) thinkBot(player, factor);
   }
@@ -141,9 +142,9 @@ void roundControl() {
   int count = world.players.count() <= 1 ? 1 : 0;
   for (const Player& player : world.players) count += player.dead ? 0 : 1;
   if (count >= 2) return;
-  if (world.round.endAt == 0) world.round.endAt = app.now + kRoundEndDelay;
+  if (world.round.endAt == 0) world.round.endAt = rt::frame.now + kRoundEndDelay;
   if (world.round.endAt == 0) world.round.endAt = 1;
-  if (rt::timeAfter(app.now, world.round.endAt)) startRound();
+  if (rt::timeAfter(rt::frame.now, world.round.endAt)) startRound();
 }
 
 }  // namespace

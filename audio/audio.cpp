@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/sound.h"
-#include "ui/config.h"
 #include "world/world.h"
 
 namespace {
@@ -20,15 +20,15 @@ int MusicVolume() { return config.music * config.volume / 100; }
 int ChatVolume() { return config.navigation * config.volume / 100; }
 
 int PositionalVolume(float x, float y) {
-  float dx = x - static_cast<float>(world.camera.x) - app.width / 2.0f;
-  float dy = y - static_cast<float>(world.camera.y) - app.height / 2.0f;
+  float dx = x - static_cast<float>(world.camera.x) - rt::frame.width / 2.0f;
+  float dy = y - static_cast<float>(world.camera.y) - rt::frame.height / 2.0f;
   double d = std::sqrt(dx * dx + 2.0 * dy * dy);
   double full = config.effects * config.volume / 100.0;
-  return static_cast<int>(std::lround(std::pow(3.0, -d / app.width) * full));
+  return static_cast<int>(std::lround(std::pow(3.0, -d / rt::frame.width) * full));
 }
 
 int PositionalPan(float x) {
-  double half = app.width / 2.0;
+  double half = rt::frame.width / 2.0;
   double fromCentre = x - static_cast<double>(world.camera.x) - half;
   return static_cast<int>(std::lround(fromCentre * 100.0 / half));
 }

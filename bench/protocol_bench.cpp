@@ -35,13 +35,14 @@
 
 #include "app/app.h"
 #include "bench/loopback_echo.h"
+#include "data/config.h"
 #include "net/message_buffer.h"
 #include "net/protocol.h"
 #include "net/session.h"
 #include "net/transport.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/network.h"
-#include "ui/config.h"
 #include "world/world.h"
 
 namespace {
@@ -147,7 +148,7 @@ bool openHostedSession(HostedSession& s, int count) {
   SetConfigFolder(s.folder + "/");
   config = Config{};
   menu.inGame = false;
-  app.now = rt::milliseconds();
+  rt::frame.now = rt::milliseconds();
   NetPorts ports{0, 0, 0, "127.0.0.1"};
   if (!CreateSession(ports, "Bench", true)) return false;
   s.players.resize(static_cast<size_t>(count));
@@ -159,7 +160,7 @@ bool openHostedSession(HostedSession& s, int count) {
   auto deadline = Clock::now() + std::chrono::seconds(10);
   std::vector<bool> asked(s.players.size(), false);
   while (static_cast<int>(world.players.count()) < count && Clock::now() < deadline) {
-    app.now = rt::milliseconds();
+    rt::frame.now = rt::milliseconds();
     PollNetwork();
     for (size_t i = 0; i < s.players.size(); ++i) {
       Peer& p = s.players[i];
@@ -198,7 +199,7 @@ double echoOnce(HostedSession& s, size_t sender) {
   send(from, from.game, barrelMessage(from.id));
   auto deadline = start + std::chrono::seconds(2);
   while (missing > 0 && Clock::now() < deadline) {
-    app.now = rt::milliseconds();
+    rt::frame.now = rt::milliseconds();
     PollNetwork();
     for (size_t i = 0; i < s.players.size(); ++i) {
       if (got[i]) continue;

@@ -7,10 +7,10 @@
 #include "data/archive.h"
 #include "render/animation.h"
 #include "render/particles.h"
+#include "render/typeface.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
-#include "ui/typeface.h"
 
 namespace {
 

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "app/app.h"
+#include "data/config.h"
 #include "net/session.h"
 #include "net/transport.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
 #include "ui/chat_box.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/decals.h"
 #include "world/items.h"
@@ -57,7 +58,7 @@ const char* nameOf(int32_t type) {
 }
 
 bool mayLog() {
-  uint32_t second = app.now / 1000;
+  uint32_t second = rt::frame.now / 1000;
   if (second != messageLog.second) {
     if (messageLog.suppressed > 0) {
       rt::logLine("MSG", "%d message lines left out", messageLog.suppressed);
@@ -92,12 +93,12 @@ void logDropped(int32_t type, uint32_t from, const char* why) {
 // Positions come ten times a second from every player: a count now and then is enough.
 void logPositionCounts() {
   PositionCounts& c = positionCounts;
-  if (app.now - c.since < kPositionLogPeriod) return;
+  if (rt::frame.now - c.since < kPositionLogPeriod) return;
   if (c.sent + c.applied + c.relayed + c.dropped > 0) {
     rt::logLine("MSG", "positions: %d sent, %d applied, %d relayed, %d dropped", c.sent, c.applied,
                 c.relayed, c.dropped);
   }
-  c = PositionCounts{app.now};
+  c = PositionCounts{rt::frame.now};
 }
 
 // ---- Building and sending -------------------------------------------------------------------
@@ -776,13 +777,13 @@ void PollNetwork() {
 void SendPositionWhenDue() {
   Player* player = world.localPlayer;
   if (!player || !session.isConnected || !session.positionLink) return;
-  if (session.nextPositionAt != 0 && !rt::timeAfter(app.now, session.nextPositionAt)) return;
-  session.nextPositionAt = app.now + kPositionInterval;
+  if (session.nextPositionAt != 0 && !rt::timeAfter(rt::frame.now, session.nextPositionAt)) return;
+  session.nextPositionAt = rt::frame.now + kPositionInterval;
   if (session.nextPositionAt == 0) session.nextPositionAt = 1;
   MessageBuffer* buffer = createBuffer(rt::kAnyNumber, kMessageCapacity, 0);
   if (!buffer) return;
   putLong(buffer, player->id);
-  putLong(buffer, static_cast<int32_t>(app.now));
+  putLong(buffer, static_cast<int32_t>(rt::frame.now));
   putFloat(buffer, player->netX);
   putFloat(buffer, player->netY);
   putFloat(buffer, player->x);

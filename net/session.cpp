@@ -5,14 +5,15 @@
 
 #include "app/app.h"
 #include "audio/audio.h"
+#include "data/config.h"
 #include "net/protocol.h"
 #include "net/transport.h"
 #include "render/animation.h"
 #include "runtime/containers.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/map.h"
 #include "world/messages.h"
@@ -226,7 +227,7 @@ bool StartMatch() {
 
 void HostRoundControl() {
   if (!session.isHost || !menu.inGame) return;
-  switch (RoundControl(app.now)) {
+  switch (RoundControl(rt::frame.now)) {
     case RoundEvent::kNone:
       return;
     case RoundEvent::kNextRound:

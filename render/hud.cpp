@@ -6,15 +6,15 @@
 #include <iterator>
 #include <string>
 
-#include "app/app.h"
+#include "data/config.h"
+#include "data/language.h"
 #include "data/resources.h"
 #include "render/particles.h"
+#include "render/typeface.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
-#include "ui/language.h"
-#include "ui/typeface.h"
 #include "world/world.h"
 
 namespace {
@@ -165,7 +165,7 @@ void drawNotices(int width, int height) {
   for (auto it = world.notices.begin(); it != world.notices.end(); ++index) {
     ItemNotice& notice = *it;
     drawNotice(notice, width, height + (index - count) * kNoticeStep);
-    if (rt::timeBefore(notice.expiry, app.now)) notice.alpha -= 1;
+    if (rt::timeBefore(notice.expiry, rt::frame.now)) notice.alpha -= 1;
     it = notice.alpha < 0 ? world.notices.erase(it) : std::next(it);
   }
 }
@@ -196,7 +196,7 @@ void DrawScoreTable() {
   }
   int row = 1;
   for (const Player& player : world.players) {
-    if (kRowBarTop + int64_t{row} * kRowStep >= app.height) break;  // no room below
+    if (kRowBarTop + int64_t{row} * kRowStep >= rt::frame.height) break;  // no room below
     drawScoreRow(player, row);
     ++row;
   }
@@ -205,7 +205,7 @@ void DrawScoreTable() {
 void DrawHud() {
   Player* player = world.localPlayer;
   if (!player) return;
-  const int width = app.width, height = app.height;
+  const int width = rt::frame.width, height = rt::frame.height;
   drawFuseRow(*player, width, height);
   drawGunpowder(player->strength, width, height);
   drawBarrelsLeft(*player, width);

@@ -1,7 +1,7 @@
 // The HUD over the world while this machine has a player: the fuse row with its travelling
 // spark and the fuse time, the gunpowder barrel filled to the blast strength, the barrels still
 // free to place, the stacked pickup notices and, while the "Score" key is held, the score table.
-// Positions are screen pixels taken from the screen's width and height (app.width, app.height);
+// Positions are screen pixels taken from the frame record's screen width and height;
 // texts use typeface 1.
 #pragma once
 

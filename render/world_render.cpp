@@ -4,16 +4,16 @@
 #include <cmath>
 #include <string>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "render/animation.h"
 #include "render/lights.h"
 #include "render/particles.h"
+#include "render/typeface.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
-#include "ui/typeface.h"
 #include "world/barrels.h"
 #include "world/map.h"
 
@@ -85,8 +85,8 @@ void spectate() {
 }  // namespace
 
 void CentreCamera(float x, float y) {
-  world.camera.x = cameraCoordinate(x - static_cast<float>(app.width) / 2.0f);
-  world.camera.y = cameraCoordinate(y - static_cast<float>(app.height) / 2.0f);
+  world.camera.x = cameraCoordinate(x - static_cast<float>(rt::frame.width) / 2.0f);
+  world.camera.y = cameraCoordinate(y - static_cast<float>(rt::frame.height) / 2.0f);
 }
 
 void UpdateCamera() {
@@ -110,10 +110,10 @@ void ComputeVisibleRange() {
   }
   int32_t w = world.tileWidth, h = world.tileHeight;
   c.firstColumn = c.x / w;
-  c.lastColumn = c.firstColumn + app.width / w + 1;
+  c.lastColumn = c.firstColumn + rt::frame.width / w + 1;
   c.firstRow = c.y / h;
   // Rounded up, so a partly shown last row is drawn whatever the cell height.
-  c.lastRow = c.firstRow + (app.height + h - 1) / h;
+  c.lastRow = c.firstRow + (rt::frame.height + h - 1) / h;
   c.firstColumn = std::max(c.firstColumn, 0);
   c.firstRow = std::max(c.firstRow, 0);
   c.lastColumn = std::min(c.lastColumn, mapColumns() - 1);
@@ -153,7 +153,7 @@ void DrawDecals() {
       rt::displaySprite3D(sprite, x, y, decal.alpha);
     }
     // A signed difference, so the clock's wrap does not fade anything early.
-    if (rt::timeAfter(app.now, decal.fadeAt)) decal.alpha -= 1;
+    if (rt::timeAfter(rt::frame.now, decal.fadeAt)) decal.alpha -= 1;
     if (decal.alpha < 1) {
       it = world.decals.erase(it);
     } else {

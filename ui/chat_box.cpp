@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app.h"
 #include "audio/audio.h"
+#include "data/language.h"
+#include "render/typeface.h"
 #include "runtime/clock.h"
-#include "ui/language.h"
-#include "ui/typeface.h"
+#include "runtime/frame.h"
 #include "world/world.h"
 
 ChatBox chatBox;
@@ -18,7 +18,7 @@ constexpr size_t kNameLength = 32;
 
 void keepVisible(ChatBox& box) {
   box.alpha = box.startAlpha;
-  box.fadeAt = app.now + box.messageLife;
+  box.fadeAt = rt::frame.now + box.messageLife;
 }
 
 void dropOldLines(ChatBox& box) {
@@ -44,7 +44,7 @@ std::string_view field(std::string_view text, size_t index) {
 void drawLine(const ChatBox& box, const ChatLine& line, float top, int alpha) {
   float x = static_cast<float>(box.x);
   for (const ChatSegment& segment : line.segments) {
-    if (x >= static_cast<float>(app.width)) return;
+    if (x >= static_cast<float>(rt::frame.width)) return;
     DrawText(box.typeface, x, top, segment.text, alpha, segment.colour);
     x += std::round(TextWidth(box.typeface, segment.text));
   }
@@ -84,7 +84,7 @@ void UpdateChatBox() {
   // While somebody types, the history stays on screen.
   if (box.inputVisible) keepVisible(box);
   // The input field's keys go here: Return opens and focuses it, Escape closes and empties it.
-  if (rt::timeBefore(box.fadeAt, app.now) && box.alpha > 0) box.alpha = std::max(box.alpha - 1.0f, 0.0f);
+  if (rt::timeBefore(box.fadeAt, rt::frame.now) && box.alpha > 0) box.alpha = std::max(box.alpha - 1.0f, 0.0f);
   dropOldLines(box);
   if (box.alpha > 0) drawLines(box);
   // The input field runs here: once Return has submitted a non-empty text it goes out as a chat

@@ -2,10 +2,11 @@
 
 #include "app/app.h"
 #include "audio/audio.h"
+#include "data/config.h"
 #include "net/protocol.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
 #include "ui/screenshot.h"
 
 namespace {
@@ -23,7 +24,7 @@ void drawPlaceholder() {
   if (!logoQuad) return;
   float w = rt::sprite3DWidth(logoQuad);
   float h = rt::sprite3DHeight(logoQuad);
-  rt::displaySprite3D(logoQuad, (app.width - w) / 2, (app.height - h) / 2, 255);
+  rt::displaySprite3D(logoQuad, (rt::frame.width - w) / 2, (rt::frame.height - h) / 2, 255);
 }
 
 }  // namespace
@@ -46,6 +47,6 @@ void RunMenu() {
     UpdateMenuMusicVolume();
     CheckScreenshotKey();
     rt::flipScreen();
-    if (app.quitRequested) QuitGame();
+    if (rt::frame.closeRequested) QuitGame();
   }
 }

@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "data/config.h"
 #include "runtime/containers.h"
 #include "runtime/files.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
 
 namespace {
 

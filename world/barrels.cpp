@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app.h"
 #include "audio/audio.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/sound.h"
-#include "ui/config.h"
 #include "world/items.h"
 #include "world/messages.h"
 #include "world/rules_local.h"
@@ -71,7 +71,7 @@ bool burnCell(int32_t column, int32_t row, int32_t owner) {
 
   explosionEffect(centreX, centreY);
   if (Barrel* other = world.barrelAt.get(column, row)) {
-    other->explodeAt = app.now + kChainDelay;
+    other->explodeAt = rt::frame.now + kChainDelay;
     other->owner = owner;
   }
   if (Item* item = world.itemAt.get(column, row)) RemoveItem(item);
@@ -146,7 +146,7 @@ Barrel* PlaceBarrel(int32_t owner, int32_t strength, float x, float y, int32_t f
   barrel->light = AddLight(kLightPoint, kFuseLightSize, kFuseLightSize, WholePixel(x),
                            WholePixel(y), kFuseLightColour, 1.0f, 0);
   barrel->fuseTime = std::clamp(fuseTime, kMinFuseTime, kMaxFuseTime);
-  barrel->explodeAt = app.now + static_cast<uint32_t>(barrel->fuseTime);
+  barrel->explodeAt = rt::frame.now + static_cast<uint32_t>(barrel->fuseTime);
   rt::logLine("BARREL", "player %d placed a barrel at cell %d,%d", owner, column, row);
   return barrel;
 }
@@ -177,7 +177,7 @@ void BarrelStep() {
     DrawBarrel(barrel);
     if (barrel.light) barrel.light->intensity = 0.25f + static_cast<float>(rt::random(75)) / 100.0f;
     UpdateFuseSound(barrel.fuseSound, barrel.x, barrel.y);
-    if (!rt::timeAfter(app.now, barrel.explodeAt)) {
+    if (!rt::timeAfter(rt::frame.now, barrel.explodeAt)) {
       ++it;
       continue;
     }

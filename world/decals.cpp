@@ -1,11 +1,11 @@
 #include "world/decals.h"
 
-#include "app/app.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
-#include "ui/config.h"
 #include "world/rules_local.h"
 
 namespace {
@@ -31,7 +31,7 @@ void spillBlood(int x, int y) {
 }
 
 void leaveBody(float x, float y) {
-  uint32_t fadeAt = app.now + static_cast<uint32_t>(config.deadBodyTime) * 1000u;
+  uint32_t fadeAt = rt::frame.now + static_cast<uint32_t>(config.deadBodyTime) * 1000u;
   AddDecal(kSpriteBlood, x, y, kPoolHalfSize, kPoolHalfSize, fadeAt);
   for (int32_t sprite : {kSpriteBloodArm, kSpriteBloodTorso}) {
     float partX = x + static_cast<float>(rt::random(kPartScatter) - kPartScatter / 2);

@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app.h"
 #include "audio/audio.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "render/animation.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/messages.h"
 #include "world/rules_local.h"
@@ -40,7 +40,7 @@ void addNotice(const Item& item) {
   notice->colour = item.colour;
   notice->iconSprite = item.iconSprite;
   notice->name = item.name;
-  notice->expiry = app.now + static_cast<uint32_t>(std::max(config.iconTime, 0)) * 1000u;
+  notice->expiry = rt::frame.now + static_cast<uint32_t>(std::max(config.iconTime, 0)) * 1000u;
   notice->alpha = 255;
 }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "render/animation.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
-#include "ui/config.h"
 #include "world/rules_local.h"
 
 namespace {
@@ -138,7 +138,7 @@ void MovePlayer(Player& player, MoveKeys keys, float factor) {
 }
 
 void LocalMovementStep() {
-  float factor = FrameFactor(app.now, &lastLocalStep);
+  float factor = FrameFactor(rt::frame.now, &lastLocalStep);
   Player* player = world.localPlayer;
   if (!player || player->dead) return;
   MovePlayer(*player, ReadMoveKeys(), factor);
@@ -171,4 +171,4 @@ void MoveRemotePlayers(float factor) {
   }
 }
 
-void RemoteMovementStep() { MoveRemotePlayers(FrameFactor(app.now, &lastRemoteStep)); }
+void RemoteMovementStep() { MoveRemotePlayers(FrameFactor(rt::frame.now, &lastRemoteStep)); }

@@ -3,7 +3,7 @@
 // relayed messages to it, so these records are alike on every machine.
 //
 // Lists own their records and keep their addresses until an element is deleted, so records may
-// point at each other. Times are milliseconds of the frame time (app.now), positions float pixels.
+// point at each other. Times are milliseconds of the frame time (rt::frame.now), positions float pixels.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 
 #include "render/animation.h"
 #include "runtime/containers.h"
+#include "runtime/frame.h"
 #include "runtime/objects.h"
 
 struct Barrel;

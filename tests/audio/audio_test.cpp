@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "data/resources.h"
+#include "runtime/frame.h"
 #include "runtime/sound.h"
 #include "runtime/sound_local.h"
-#include "ui/config.h"
 #include "world/world.h"
 
 namespace {
@@ -46,8 +46,8 @@ class Audio : public ::testing::Test {
   void SetUp() override {
     config = Config{};
     world.camera = Camera{};
-    app.width = 1024;
-    app.height = 768;
+    rt::frame.width = 1024;
+    rt::frame.height = 768;
   }
 };
 

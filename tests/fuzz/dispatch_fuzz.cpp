@@ -13,17 +13,18 @@
 #include <string>
 
 #include "app/app.h"
+#include "data/config.h"
 #include "net/protocol.h"
 #include "net/session.h"
 #include "net/transport.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "ui/chat_box.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/items.h"
 #include "world/map.h"
@@ -44,10 +45,10 @@ void startOnce() {
   // No Data folder: a round start finds no map and plays on what is there.
   rt::setDataRoot("/nonexistent-powderbox-data");
   config = Config{};
-  app.now = 100000;
-  InitLights("/nonexistent-powderbox-data/", 1024, 768, &app.now, &world.camera.x,
+  rt::frame.now = 100000;
+  InitLights("/nonexistent-powderbox-data/", 1024, 768, &rt::frame.now, &world.camera.x,
              &world.camera.y);
-  InitParticles(1024, 768, 10, &app.now, &world.camera.x, &world.camera.y, false);
+  InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
 }
 
 void freshWorld(int role) {

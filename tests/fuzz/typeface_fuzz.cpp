@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "render/typeface.h"
+#include "render/typeface_file.h"
 #include "runtime/checksum.h"
 #include "runtime/screen.h"
-#include "ui/typeface.h"
-#include "ui/typeface_file.h"
 
 namespace {
 

@@ -19,19 +19,20 @@
 #include <vector>
 
 #include "app/app.h"
+#include "data/config.h"
+#include "data/language.h"
 #include "net/session.h"
 #include "net/transport.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "support/test_support.h"
 #include "ui/chat_box.h"
-#include "ui/config.h"
-#include "ui/language.h"
 #include "world/barrels.h"
 #include "world/items.h"
 #include "world/map.h"
@@ -145,10 +146,10 @@ class ProtocolTest : public ::testing::Test {
     session = Session{};
     menu.inGame = false;
     chatBox = ChatBox{};
-    app.now = rt::milliseconds();
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &app.now, &world.camera.x,
+    rt::frame.now = rt::milliseconds();
+    InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
                &world.camera.y);
-    InitParticles(1024, 768, 10, &app.now, &world.camera.x, &world.camera.y, false);
+    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
     buffersBefore = bufferCount();
   }
   void TearDown() override {
@@ -168,7 +169,7 @@ class ProtocolTest : public ::testing::Test {
   bool pumpUntil(const std::function<bool()>& done, uint32_t ms = 3000) {
     uint32_t until = rt::milliseconds() + ms;
     for (;;) {
-      app.now = rt::milliseconds();
+      rt::frame.now = rt::milliseconds();
       PollNetwork();
       serveTestHost();
       for (Peer* peer : peers) peer->drain();
@@ -734,14 +735,14 @@ TEST_F(HostSide, TheLastRoundEndsTheMatchForEverybody) {
   a.send(Out(7).l(aId).l(aId));
   ASSERT_TRUE(pumpUntil([&] { return FindPlayer(aId)->dead == 1; }));
   // Frames of the game until the round control has run its course.
-  uint32_t start = app.now;
+  uint32_t start = rt::frame.now;
   for (int frame = 0; frame < 1000 && menu.inGame; ++frame) {
     PollNetwork();
     HostRoundControl();
-    app.now += 10;
+    rt::frame.now += 10;
   }
   EXPECT_FALSE(menu.inGame);
-  EXPECT_GE(app.now - start, kRoundEndDelay);
+  EXPECT_GE(rt::frame.now - start, kRoundEndDelay);
   ASSERT_TRUE(pumpUntil([&] { return a.find(12) != nullptr; }));
   EXPECT_EQ(a.count(11), 2u);  // round 1, then the set-up after it
   EXPECT_EQ(world.round.roundNumber, 0);

@@ -11,16 +11,17 @@
 #include <vector>
 
 #include "app/app.h"
+#include "data/config.h"
 #include "net/protocol.h"
 #include "net/transport.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "support/test_support.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/map.h"
 #include "world/rounds.h"
@@ -39,10 +40,10 @@ class SessionTest : public ::testing::Test {
     world = World{};
     session = Session{};
     menu.inGame = false;
-    app.now = 1000;
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &app.now, &world.camera.x,
+    rt::frame.now = 1000;
+    InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
                &world.camera.y);
-    InitParticles(1024, 768, 10, &app.now, &world.camera.x, &world.camera.y, false);
+    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
   }
   void TearDown() override {
     LeaveSession();

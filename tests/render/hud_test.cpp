@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "data/config.h"
+#include "data/language.h"
 #include "data/resources.h"
 #include "render/particles.h"
+#include "render/typeface.h"
+#include "render/typeface_file.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
-#include "ui/config.h"
-#include "ui/language.h"
-#include "ui/typeface.h"
-#include "ui/typeface_file.h"
 #include "world/world.h"
 
 namespace {
@@ -47,13 +47,13 @@ class HudTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     config = Config{};
-    app.width = W;
-    app.height = H;
-    app.now = 50000;
+    rt::frame.width = W;
+    rt::frame.height = H;
+    rt::frame.now = 50000;
     world = World{};
     world.camera.x = 100;
     world.camera.y = 200;
-    InitParticles(W, H, 10, &app.now, &world.camera.x, &world.camera.y, false);
+    InitParticles(W, H, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
     ClearEmitters();
     ParticleTypeByName("Spark HUD")->textureKey = "Spark";
     makeSprite(kSpriteBarrelSmall, 48);
@@ -103,7 +103,7 @@ class HudTest : public ::testing::Test {
   }
 
   ItemNotice* addNotice(int32_t icon, const std::string& name, uint32_t colour) {
-    return &(*world.notices.append() = {colour, icon, name, app.now + 10000, 255});
+    return &(*world.notices.append() = {colour, icon, name, rt::frame.now + 10000, 255});
   }
 
   void drawHud() {
@@ -240,10 +240,10 @@ TEST_F(HudTest, OneSmallBarrelForEachBarrelStillFree) {
 
 TEST_F(HudTest, NoticesStackUpwardFromTheNewestAndFadeAfterTheirTime) {
   ItemNotice* spent = addNotice(kSpriteIconFire, "Bomb Increase", 0x80FF80);
-  spent->expiry = app.now - 1;
+  spent->expiry = rt::frame.now - 1;
   spent->alpha = 0;
-  addNotice(kSpriteIconFuse, "Bomb Time Decrease", 0xFFC080)->expiry = app.now - 1;
-  addNotice(kSpriteIconBarrel, "Bomb Increase", 0x40C0C0)->expiry = app.now;
+  addNotice(kSpriteIconFuse, "Bomb Time Decrease", 0xFFC080)->expiry = rt::frame.now - 1;
+  addNotice(kSpriteIconBarrel, "Bomb Increase", 0x40C0C0)->expiry = rt::frame.now;
   drawHud();
   const int32_t icons[] = {kSpriteIconFire, kSpriteIconFuse, kSpriteIconBarrel};
   const uint32_t colours[] = {0x80FF80, 0xFFC080, 0x40C0C0};

@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "data/resources.h"
 #include "render/animation.h"
 #include "render/animation_file.h"
 #include "render/lights.h"
+#include "render/typeface.h"
+#include "render/typeface_file.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
-#include "ui/config.h"
-#include "ui/typeface.h"
-#include "ui/typeface_file.h"
 #include "world/items.h"
 #include "world/map.h"
 #include "world/map_file.h"
@@ -87,7 +87,7 @@ class WorldRenderTest : public ::testing::Test {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     rt::setDrawRecorder(&drawn);
     config = Config{};
-    app.now = 10000;
+    rt::frame.now = 10000;
     world = World{};
     rt::setDataRoot(folder.path());
     writeMap(folder.path(), "Plain", 40, 30, 96);
@@ -175,9 +175,9 @@ TEST_F(WorldRenderTest, ADecalPastItsTimeFadesAStepAFrameAndGoesAfterFive) {
   makeSprite(3, 96, 96);
   world.camera.x = 100;
   Decal* waiting = world.decals.append();
-  *waiting = Decal{3, 0, 500.4f, 300.0f, 48, 48, app.now + 1000, 255};
+  *waiting = Decal{3, 0, 500.4f, 300.0f, 48, 48, rt::frame.now + 1000, 255};
   Decal* fading = world.decals.append();
-  *fading = Decal{3, 45, 700.0f, 300.0f, 32, 32, app.now - 1, 5};
+  *fading = Decal{3, 45, 700.0f, 300.0f, 32, 32, rt::frame.now - 1, 5};
   for (int frame = 1; frame <= 4; ++frame) {
     drawn.clear();
     DrawDecals();
@@ -190,7 +190,7 @@ TEST_F(WorldRenderTest, ADecalPastItsTimeFadesAStepAFrameAndGoesAfterFive) {
   DrawDecals();
   ASSERT_EQ(world.decals.count(), 1u);
   EXPECT_EQ(&world.decals.front(), waiting);
-  app.now = 0xFFFFFFF0u;  // a fade time across the clock's wrap is not due early
+  rt::frame.now = 0xFFFFFFF0u;  // a fade time across the clock's wrap is not due early
   waiting->fadeAt = 0xFFFFFFF8u;
   DrawDecals();
   EXPECT_EQ(waiting->alpha, 255);

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "data/language.h"
+#include "render/typeface.h"
+#include "render/typeface_file.h"
+#include "runtime/frame.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
-#include "ui/language.h"
-#include "ui/typeface.h"
-#include "ui/typeface_file.h"
 #include "world/world.h"
 
 namespace {
@@ -45,8 +45,8 @@ class ChatBoxTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     ASSERT_TRUE(LoadTypefaceFromMemory(1, testTypeface()));
-    app.width = 1024;
-    app.now = 20000;
+    rt::frame.width = 1024;
+    rt::frame.now = 20000;
     chatBox = ChatBox{};
     useLanguage("Message Kill = was blown up by ~\nMessage SelfKill = blew himself up\n"
                 "Message Disconnect = has left the game\n");
@@ -144,9 +144,9 @@ TEST_F(ChatBoxTest, AtMostTenLinesTheOldestDropped) {
 
 TEST_F(ChatBoxTest, OneAlphaStepPerFrameOnceTenSecondsHavePassed) {
   AddChatSegment(AddChatLine(), "A", 0xFFFFFF);
-  app.now += 10000;
+  rt::frame.now += 10000;
   EXPECT_EQ(firstAlpha(), 200);
-  app.now += 1;
+  rt::frame.now += 1;
   EXPECT_EQ(firstAlpha(), 199);
   EXPECT_EQ(firstAlpha(), 198);  // per frame, whatever the clock did
   for (int i = 0; i < 196; ++i) update();
@@ -157,13 +157,13 @@ TEST_F(ChatBoxTest, OneAlphaStepPerFrameOnceTenSecondsHavePassed) {
   // A new line, or an open input, brings the whole history back.
   AddChatSegment(AddChatLine(), "B", 0xFFFFFF);
   EXPECT_EQ(update().size(), 2u);
-  app.now += 60000;
+  rt::frame.now += 60000;
   update();
   chatBox.inputVisible = true;
   EXPECT_TRUE(ChatInputActive());
   EXPECT_EQ(firstAlpha(), 200);
   chatBox.inputVisible = false;
-  app.now += 10001;
+  rt::frame.now += 10001;
   EXPECT_EQ(firstAlpha(), 199);
 }
 

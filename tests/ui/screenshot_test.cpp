@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <vector>
 
+#include "data/config.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
-#include "ui/config.h"
 
 namespace {
 

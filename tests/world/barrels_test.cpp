@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
 #include "world/decals.h"
 #include "world/items.h"
 #include "world/messages.h"
@@ -32,10 +32,10 @@ class BarrelTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     config = Config{};
-    app.now = 100000;
+    rt::frame.now = 100000;
     world = World{};
     grids(15, 15);
-    InitParticles(1024, 768, 10, &app.now, &world.camera.x, &world.camera.y, false);
+    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
     burnt.clear();
     SetCellBurntHook(recordBurnt);
     // Every message is recorded and, like the host's echo, applied at once.
@@ -85,11 +85,11 @@ class BarrelTest : public ::testing::Test {
     return PlaceBarrel(owner, strength, centre(column), centre(row), fuse);
   }
   void stepAt(uint32_t t) {
-    app.now = t;
+    rt::frame.now = t;
     BarrelStep();
   }
   void explodeAll() {
-    for (int i = 0; i < 100 && !world.barrels.empty(); ++i) stepAt(app.now + 10000);
+    for (int i = 0; i < 100 && !world.barrels.empty(); ++i) stepAt(rt::frame.now + 10000);
   }
   void pressAndReleaseA() {
     for (bool down : {true, false}) {
@@ -107,7 +107,7 @@ class BarrelTest : public ::testing::Test {
 
 TEST_F(BarrelTest, APlacedBarrelBurnsItsFuseThenExplodesAndLeavesNothingBehind) {
   Player* owner = FindPlayer(2);
-  app.now = 0xFFFFF000u;  // the fuse runs across the clock's wrap
+  rt::frame.now = 0xFFFFF000u;  // the fuse runs across the clock's wrap
   Barrel* barrel = place(2, 5, 6, 1, 4000);
   ASSERT_NE(barrel, nullptr);
   EXPECT_EQ(world.barrelAt.get(5, 6), barrel);
@@ -301,7 +301,7 @@ TEST_F(BarrelTest, ADeathLeavesBloodAndThreeDecalsAsConfigured) {
   EXPECT_EQ(Particles().count(), 15u);
   ASSERT_EQ(world.decals.count(), 3u);
   EXPECT_EQ(world.decals.front().halfWidth, 48);
-  EXPECT_EQ(world.decals.front().fadeAt, app.now + 600u * 1000u);
+  EXPECT_EQ(world.decals.front().fadeAt, rt::frame.now + 600u * 1000u);
   for (const Decal& d : world.decals) EXPECT_LE(std::fabs(d.x - victim->x), 32.0f);
   config.blood = 0;
   config.deadBodyTime = 0;

@@ -8,11 +8,11 @@
 #include <cmath>
 #include <vector>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "render/lights.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/screen.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/messages.h"
 
@@ -25,7 +25,7 @@ class ItemTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     config = Config{};
-    app.now = 5000;
+    rt::frame.now = 5000;
     world = World{};
     grids(10, 10);
     RuleMessages direct = DirectRuleMessages(), messages = direct;

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "data/config.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "support/test_support.h"
-#include "ui/config.h"
 #include "world/barrels.h"
 #include "world/items.h"
 #include "world/map.h"
@@ -46,11 +46,11 @@ class RoundsTest : public ::testing::Test {
     rt::setDataRoot(test::binaryDir());
     config = Config{};
     config.blood = 0;
-    app.now = 100000;
+    rt::frame.now = 100000;
     world = World{};
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &app.now, &world.camera.x,
+    InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
                &world.camera.y);
-    InitParticles(1024, 768, 10, &app.now, &world.camera.x, &world.camera.y, false);
+    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
     SetRuleMessages(DirectRuleMessages());
     SetCellBurntHook(everybodyInTheBlastReports);
   }
@@ -86,19 +86,19 @@ class RoundsTest : public ::testing::Test {
   // Lets every fuse burn down and every chained barrel go off.
   void burnAll() {
     for (int i = 0; i < 20 && !world.barrels.empty(); ++i) {
-      app.now += 4000;
+      rt::frame.now += 4000;
       BarrelStep();
     }
   }
   // The frames of the host's round control until it asks for something, at most `ms` long.
   RoundEvent controlFor(uint32_t ms, uint32_t* when = nullptr) {
     for (uint32_t t = 0; t <= ms; ++t) {
-      RoundEvent event = RoundControl(app.now);
+      RoundEvent event = RoundControl(rt::frame.now);
       if (event != RoundEvent::kNone) {
-        if (when) *when = app.now;
+        if (when) *when = rt::frame.now;
         return event;
       }
-      ++app.now;
+      ++rt::frame.now;
     }
     return RoundEvent::kNone;
   }
@@ -113,7 +113,7 @@ TEST_F(RoundsTest, LastTwoDyingInOneBlastEndTheRoundFiveSecondsLater) {
   standAt(owner, 5, 5);
   standAt(other, 6, 5);
   ASSERT_TRUE(PlaceBarrel(owner->id, 2, centre(5), centre(5), 3000));
-  EXPECT_EQ(RoundControl(app.now), RoundEvent::kNone);
+  EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kNone);
   EXPECT_EQ(world.round.endAt, 0u);
 
   burnAll();
@@ -126,7 +126,7 @@ TEST_F(RoundsTest, LastTwoDyingInOneBlastEndTheRoundFiveSecondsLater) {
   EXPECT_EQ(other->deaths, 1);
   EXPECT_EQ(other->points, 0);
 
-  uint32_t deathSeen = app.now;
+  uint32_t deathSeen = rt::frame.now;
   uint32_t when = 0;
   EXPECT_EQ(controlFor(6000, &when), RoundEvent::kNextRound);
   EXPECT_EQ(when, deathSeen + kRoundEndDelay + 1);
@@ -164,7 +164,7 @@ TEST_F(RoundsTest, AlonePlayerPlaysOnUntilHeDies) {
   ASSERT_TRUE(PlaceBarrel(alone->id, 2, centre(3), centre(3), 2000));
   burnAll();
   ASSERT_TRUE(alone->dead);
-  uint32_t deathSeen = app.now;
+  uint32_t deathSeen = rt::frame.now;
   uint32_t when = 0;
   EXPECT_EQ(controlFor(6000, &when), RoundEvent::kNextRound);
   EXPECT_EQ(when, deathSeen + kRoundEndDelay + 1);
@@ -247,7 +247,7 @@ TEST_F(RoundsTest, GameOverFollowsTheSetUpAfterTheLastRound) {
   ASSERT_TRUE(StartHostRound("Arena", rounds, 60000));
   for (int32_t round = 1; round <= rounds; ++round) {
     SCOPED_TRACE(round);
-    EXPECT_EQ(RoundControl(app.now), RoundEvent::kNone);
+    EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kNone);
     ASSERT_TRUE(PlaceBarrel(a->id, 1, a->x, a->y, 2000));
     burnAll();
     ASSERT_TRUE(a->dead);
@@ -256,7 +256,7 @@ TEST_F(RoundsTest, GameOverFollowsTheSetUpAfterTheLastRound) {
   }
   // The set-up after the last round happened; the next frame ends the match.
   EXPECT_EQ(world.round.roundNumber, rounds + 1);
-  EXPECT_EQ(RoundControl(app.now), RoundEvent::kGameOver);
+  EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kGameOver);
   EXPECT_EQ(a->selfKills, rounds);
   EXPECT_EQ(a->points, -rounds);
 }

@@ -4,18 +4,18 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/app.h"
 #include "app/leak_suppressions.h"
+#include "data/config.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "tools/bot/bot.h"
-#include "ui/config.h"
 #include "world/world.h"
 
 POWDERBOX_DEFINE_LEAK_SUPPRESSIONS
@@ -38,9 +38,9 @@ void startServices(const BotOptions& options, const char* argv0) {
   SetConfigFolder(UserFolder());
   LoadConfig();
   CreateDefaultParticleType();
-  app.now = rt::milliseconds();
-  InitLights("", app.width, app.height, &app.now, &world.camera.x, &world.camera.y);
-  InitParticles(app.width, app.height, 10, &app.now, &world.camera.x, &world.camera.y, false);
+  rt::frame.now = rt::milliseconds();
+  InitLights("", rt::frame.width, rt::frame.height, &rt::frame.now, &world.camera.x, &world.camera.y);
+  InitParticles(rt::frame.width, rt::frame.height, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
   rt::logLine("BOT", "%s starts, data root %s", options.name.c_str(), rt::dataRoot().c_str());
 }
 

@@ -13,6 +13,7 @@
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
 #include "tools/bot/bot.h"
 #include "world/barrels.h"
@@ -118,7 +119,7 @@ BotPlay playNow() {
 bool awaitingEcho() {
   BarrelRequest& r = bot.request;
   if (!r.pending) return false;
-  if (world.barrelAt.get(r.column, r.row) || rt::timeAfter(app.now, r.until)) r.pending = false;
+  if (world.barrelAt.get(r.column, r.row) || rt::timeAfter(rt::frame.now, r.until)) r.pending = false;
   return r.pending;
 }
 
@@ -126,7 +127,7 @@ void requestBarrel(const Player& player) {
   int32_t column = CellX(player.x), row = CellY(player.y);
   if (world.barrelAt.get(column, row)) return;
   SendBarrelRequest(player.id, player.strength, player.x, player.y, player.fuseTime);
-  bot.request = BarrelRequest{true, column, row, app.now + kEchoWait};
+  bot.request = BarrelRequest{true, column, row, rt::frame.now + kEchoWait};
   rt::logLine("BOT", "barrel asked for at cell %d,%d", column, row);
 }
 
@@ -182,7 +183,7 @@ bool scriptSaysLeave() {
     return true;
   }
   if (bot.options.leaveAfter > 0 &&
-      app.now - bot.joinedAt >= static_cast<uint32_t>(bot.options.leaveAfter) * 1000u) {
+      rt::frame.now - bot.joinedAt >= static_cast<uint32_t>(bot.options.leaveAfter) * 1000u) {
     leave("its time is up");
     return true;
   }
@@ -202,7 +203,7 @@ void sendPosition() {
   SendPositionWhenDue();
   if (session.nextPositionAt == due) return;
   uint32_t next = due + positionInterval();
-  if (due == 0 || !rt::timeAfter(next, app.now)) next = app.now + positionInterval();
+  if (due == 0 || !rt::timeAfter(next, rt::frame.now)) next = rt::frame.now + positionInterval();
   session.nextPositionAt = next == 0 ? 1 : next;
 }
 
@@ -220,7 +221,7 @@ void matchFrame() {
   BarrelStep();
   ParticleFrame();
   DrawLights();
-  float factor = FrameFactor(app.now, &bot.lastStep);
+  float factor = FrameFactor(rt::frame.now, &bot.lastStep);
   if (Player* player = world.localPlayer; player && !player->dead) {
     think(*player);
     walkStep(*player, factor);
@@ -252,17 +253,17 @@ int PlayBot(const BotOptions& options) {
   bot = Bot{};
   bot.options = options;
   NetPorts ports = ConfiguredPorts(options.portBase);
-  app.now = rt::milliseconds();
+  rt::frame.now = rt::milliseconds();
   if (!JoinSession(options.address, ports, options.name)) {
     fprintf(stderr, "powderbox-bot: cannot connect to %s on port %d\n", options.address.c_str(),
             ports.tcp);
     return kBotNoSession;
   }
-  bot.joinedAt = app.now;
-  bot.lastStep = app.now;
+  bot.joinedAt = rt::frame.now;
+  bot.lastStep = rt::frame.now;
   uint64_t nextFrame = rt::microseconds();
   for (;;) {
-    app.now = rt::milliseconds();
+    rt::frame.now = rt::milliseconds();
     PollNetwork();
     if (!session.isConnected || !session.notice.empty()) break;
     frame();

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "runtime/screen.h"
-#include "ui/typeface_file.h"
+#include "render/typeface_file.h"
 
 struct RenderedGlyph {
   uint8_t code = 0;  // Windows-1252

@@ -1,4 +1,4 @@
-#include "ui/typeface.h"
+#include "render/typeface.h"
 
 #include <algorithm>
 #include <array>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "data/archive.h"
+#include "render/typeface_file.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
-#include "ui/typeface_file.h"
 
 static_assert(static_cast<int32_t>(kTypefaceBadIdentification) == kTypefaceWrongIdentification);
 static_assert(static_cast<int32_t>(kTypefaceBadChecksum) == kTypefaceWrongChecksum);

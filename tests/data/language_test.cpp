@@ -1,4 +1,4 @@
-#include "ui/language.h"
+#include "data/language.h"
 
 #include <gtest/gtest.h>
 

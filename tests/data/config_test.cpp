@@ -1,4 +1,4 @@
-#include "ui/config.h"
+#include "data/config.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,6 +1,6 @@
 // Typefaces on the null screen: loading .tf files, what DrawText places where (through the draw
 // recorder), measuring, and the typefaces the content build makes.
-#include "ui/typeface.h"
+#include "render/typeface.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,11 @@
 
 #include "data/archive.h"
 #include "data/archive_writer.h"
+#include "render/typeface_file.h"
 #include "runtime/containers.h"
 #include "runtime/files.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
-#include "ui/typeface_file.h"
 
 namespace {
 

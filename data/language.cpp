@@ -1,5 +1,5 @@
 // The language table and the language files.
-#include "ui/language.h"
+#include "data/language.h"
 
 #include <mutex>
 

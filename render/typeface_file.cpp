@@ -1,4 +1,4 @@
-#include "ui/typeface_file.h"
+#include "render/typeface_file.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Config.ini: the settings record, its file, and the key-name table.
-#include "ui/config.h"
+#include "data/config.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

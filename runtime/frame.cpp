@@ -1,0 +1,7 @@
+#include "runtime/frame.h"
+
+namespace rt {
+
+Frame frame;
+
+}  // namespace rt
