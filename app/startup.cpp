@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/app.h"
+#include "app/resources.h"
 #include "data/config.h"
 #include "data/language.h"
 #include "data/resources.h"

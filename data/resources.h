@@ -1,5 +1,5 @@
-// Resource loading: archive entries turned into numbered sprites, animations, typefaces, sounds
-// and particle textures at start-up, under the fixed numbers the rest of the game uses.
+// The fixed numbers of the game's resources, and the loaders of the kinds that need nothing but
+// the archives and the runtime: sprites, sounds, particle textures and the built-in pictures.
 #pragma once
 
 #include <cstdint>
@@ -88,7 +88,3 @@ void LoadTextureFolder(uint32_t archive, const std::string& folder);
 rt::Handle DefaultParticleTexture();  // its 3D sprite
 void CreateDefaultParticleTexture();
 void CreateGlowSprite();
-
-// Opens every data archive in turn and loads its resources; a missing archive is skipped and its
-// resources stay missing.
-void LoadResources();

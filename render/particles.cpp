@@ -309,6 +309,17 @@ bool LoadParticleDefinition(uint32_t archive, const std::string& path) {
   return ok;
 }
 
+int LoadParticleArchive(uint32_t archive) {
+  LoadTextureFolder(archive, "Textures\\");
+  int loaded = static_cast<int>(ParticleTextures().count());
+  // Every file of the root is one definition; a later one of the same name wins.
+  if (!examineArchiveFolder(archive, "\\")) return loaded;
+  std::vector<std::string> names;
+  while (nextArchiveFile(archive)) names.push_back(archiveFileName(archive));
+  for (const std::string& name : names) loaded += LoadParticleDefinition(archive, "\\" + name);
+  return loaded;
+}
+
 Particle* SpawnParticle(const ParticleType& type, int x, int y) {
   ParticleEngine& e = engine();
   if (e.particles.count() >= kMaxParticles) e.particles.erase(e.particles.begin());

@@ -72,6 +72,9 @@ bool ParseParticleDefinition(std::span<const uint8_t> bytes, ParticleType* type,
 // name replaces the earlier one). The texture key names a texture of the texture map; an
 // unknown or blank key gives the default texture.
 bool LoadParticleDefinition(uint32_t archive, const std::string& path);
+// The particle archive: its "Textures" folder into the texture map, then every file of its root
+// as a definition. Returns the textures and definitions loaded.
+int LoadParticleArchive(uint32_t archive);
 // The same for a definition already in memory (the bytes of the file, no padding).
 bool AddParticleDefinition(std::span<const uint8_t> bytes);
 // Writes a definition file; ParseParticleDefinition reads it back field for field.

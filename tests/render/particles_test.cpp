@@ -446,10 +446,12 @@ TEST_F(ParticleTest, LoadingReadsEveryRootFileInNameOrderAndResolvesTextures) {
   add("e cut.particle", cut);
   ASSERT_TRUE(saveArchive(writer, dir.path() + "/Data/Particles.qzd"));
 
-  std::string oldRoot = rt::dataRoot();
-  rt::setDataRoot(dir.path());
-  LoadResources();
-  rt::setDataRoot(oldRoot);
+  CreateDefaultParticleTexture();
+  rt::Handle archive =
+      openArchive(rt::kAnyNumber, dir.file("Data/Particles.qzd"), kArchivePassword);
+  ASSERT_NE(archive, 0u);
+  EXPECT_EQ(LoadParticleArchive(archive), 5);  // one texture and four definitions
+  closeArchive(archive);
 
   ASSERT_NE(ParticleTextures().find("Dot"), nullptr);
   rt::Handle dot = ParticleTextures().find("Dot")->sprite3D;

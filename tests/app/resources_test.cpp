@@ -1,7 +1,7 @@
 // Start-up loading: archives turned into numbered sprites, sounds and particle textures; a
 // missing archive leaves only its own resources missing.
 
-#include "data/resources.h"
+#include "app/resources.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 
 #include "data/archive.h"
 #include "data/archive_writer.h"
+#include "data/resources.h"
 #include "runtime/files.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
