@@ -35,16 +35,12 @@ struct AppState {
   uint32_t screenOpenedAt = 0;
   int32_t frameDelay = 10;      // ms slept by the window-event step of every frame
   uint32_t window = 0;          // the main window
-};
-
-// The menu's side of the two states.
-struct MenuState {
-  std::string currentMenu = "Main Menu";
-  bool inGame = false;  // set when a match starts, cleared when it ends
+  // Which of the two states the main loop is in: set when a round starts, cleared when the match
+  // ends, both as the world reports them.
+  bool inGame = false;
 };
 
 extern AppState app;
-extern MenuState menu;
 
 // Parses the command line. Returns -1 to go on, or an exit code (help, version, bad option).
 int ParseOptions(int argc, char** argv, Options* options);
@@ -52,9 +48,11 @@ int ParseOptions(int argc, char** argv, Options* options);
 // Runs the whole program; returns the process's exit code.
 int RunGame(const Options& options);
 
-// Start-up: runtime services, screen behind the logo window, data, world tables. False when
-// the screen could not be opened (the fatal error has been shown).
+// Start-up: runtime services, screen behind the logo window, data, the world's listeners.
+// False when the screen could not be opened (the fatal error has been shown).
 bool StartUp(const Options& options);
+// The world's listeners of the presentation, the chat box and the main loop's state.
+void ListenToWorld();
 
 // Shuts the runtime services down and ends the process.
 [[noreturn]] void EndProgram(int exitCode = 0);
@@ -68,8 +66,10 @@ void CollectWindowEvents();
 // Logs the measured frame rate every few seconds, or at once.
 void LogFrameRate(bool now);
 
-// One pass of the main loop while a match runs.
-void GameFrame();
+// One pass of the main loop while no match runs: the menus' frame.
+void MenuPass();
+// One pass of the main loop while a match runs: the game frame in its fixed order.
+void GamePass();
 
 // --try-map: loads the map with boxes, puts the local player (and the bots) on it and enters
 // the game; the rules' messages are applied at once. False (with a message) when the map name

@@ -1,12 +1,15 @@
-// The main loop: the menu loop while no match runs, otherwise one game frame per pass in a
+// The main loop: a menu frame per pass while no match runs, otherwise a game frame per pass in a
 // fixed order.
 
 #include "app/app.h"
+#include "app/controls.h"
 #include "app/gallery.h"
+#include "audio/audio.h"
 #include "data/config.h"
 #include "net/protocol.h"
 #include "net/session.h"
 #include "render/hud.h"
+#include "render/world_effects.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
@@ -17,6 +20,7 @@
 #include "ui/menu.h"
 #include "ui/screenshot.h"
 #include "world/barrels.h"
+#include "world/events.h"
 #include "world/items.h"
 #include "world/movement.h"
 #include "world/world.h"
@@ -33,12 +37,28 @@ bool isMouseButton(int code) {
 
 // A press in the title strip drags the window; the GUI must not see it as a click.
 bool inTitleStrip(const rt::WindowEvent& e) {
-  return e.x >= 0 && e.x < rt::frame.width - kTitleBarButtons && e.y >= 0 && e.y < kTitleBarHeight;
+  return e.x >= 0 && e.x < rt::frame.width - kTitleBarButtons && e.y >= 0 &&
+         e.y < kTitleBarHeight;
 }
 
 uint32_t lastRateLog = 0;
 
+// The main loop's state follows the world: a round start enters the game, the match's end
+// leaves it.
+void followMatch(const WorldEvent& event) {
+  if (event.type == WorldEventType::kRoundStarted) app.inGame = true;
+  if (event.type == WorldEventType::kMatchEnded) app.inGame = false;
+}
+
 }  // namespace
+
+void ListenToWorld() {
+  // Pictures before sounds: the random numbers of a blast are drawn in the same order every run.
+  AddWorldListener(ShowWorldEvent);
+  AddWorldListener(PlayWorldEvent);
+  AddWorldListener(AddWorldEventLine);
+  AddWorldListener(followMatch);
+}
 
 void LogFrameRate(bool now) {
   if (!now && rt::frame.now - lastRateLog < 5000) return;
@@ -62,49 +82,59 @@ void CollectWindowEvents() {
   LogFrameRate(false);
 }
 
-void GameFrame() {
-  // 2. Network: the host's server first, then this process's client connection. A message may
-  //    end the match (game over, the host gone); the menus take the next pass then.
+void MenuPass() {
+  // The network first: a lobby keeps its connections served, and a round-start message from
+  // the host ends the menus after this frame. Until the lobby screens exist the quick start runs
+  // the lobby.
   PollNetwork();
-  if (!menu.inGame) return;
-
-  // 3.-4. Window events and the mouse for the GUI.
+  QuickStartStep();
   CollectWindowEvents();
-
-  // 5. Keyboard, clear, begin drawing.
   rt::examineKeyboard();
+  MenuFrame();
+  CheckScreenshotKey();
+  rt::flipScreen();
+  if (rt::frame.closeRequested) QuitGame();
+}
+
+void GamePass() {
+  // The network: the host's server first, then this process's client connection. A message may
+  // end the match (game over, the host gone); the menus take the next pass then.
+  PollNetwork();
+  if (!app.inGame) return;
+  CollectWindowEvents();
+  rt::examineKeyboard();
+
   rt::clearScreen(0);
   if (rt::beginDrawing()) {
-    // 6. The world, bottom to top: visible range, ground layer, decals, upper layers, items,
-    //    boxes, the barrel step (fuses and explosions), players, particles, lights, name tags.
-    DrawWorld();
-    //    Then the HUD and, while the score key is held, the score table; then the chat box.
-    DrawHud();
+    // The world from the ground up, the barrels' fuses and blasts in their place, then the HUD
+    // (with the score table while its key is held) and the chat box.
+    DrawWorldBelowPlayers();
+    BarrelStep();
+    DrawWorldFromPlayers();
+    DrawHud(ScoreKeyHeld());
     UpdateChatBox();
-    // 7. The quit question, while it is open.
-    rt::endDrawing();  // 8.
+    rt::endDrawing();
   }
-  // 9. Round control on the host; a tried map has its own.
+  UpdateWorldSounds();
+  // Round control on the host; a tried map has its own.
   HostRoundControl();
-  if (!menu.inGame) return;
+  if (!app.inGame) return;
   TryMapStep();
-  // 10. Local movement (unless the chat input is active), then the camera.
-  if (!ChatInputActive()) LocalMovementStep();
-  UpdateCamera();
-  // 11. With a local player: the position message when due, the remote players, a barrel on
-  //     request (not while the chat input is active) and the items it touches.
+  // The local player moves (unless the chat input is open), then the camera follows.
+  bool actionReleased = ReadActionReleased();
+  if (!ChatInputActive()) LocalMovementStep(ReadMoveKeys());
+  UpdateCamera(ReadCameraKeys(actionReleased));
+  // With a local player: the position message when due, the remote players, a barrel on
+  // request and the items it touches.
   if (world.localPlayer) {
     SendPositionWhenDue();
     RemoteMovementStep();
-    RequestBarrel();
+    RequestBarrel(actionReleased);
     PickUpItems();
   }
-  // 12. The title bar in match mode.
-  // 13. Screenshot on a release of F12.
   CheckScreenshotKey();
-  // 14. Flip, paced to 80 frames per second.
   rt::flipScreen();
-  // 15. A close request ends the program after this pass.
+  // A close request ends the program after this pass.
   if (rt::frame.closeRequested) QuitGame();
 }
 
@@ -123,7 +153,10 @@ int RunGame(const Options& options) {
   if (quickStart && !StartQuickSession(options)) EndProgram(2);
   rt::logLine("START", "main loop");
   for (;;) {
-    if (!menu.inGame) RunMenu();
-    if (menu.inGame) GameFrame();
+    if (!app.inGame) {
+      EnterMenu();
+      while (!app.inGame) MenuPass();
+    }
+    GamePass();
   }
 }

@@ -104,7 +104,7 @@ bool StartQuickSession(const Options& options) {
 }
 
 void QuickStartStep() {
-  if (!quick.active || menu.inGame) return;
+  if (!quick.active || app.inGame) return;
   if (quick.hosting) {
     hostStep();
   } else {

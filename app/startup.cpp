@@ -20,7 +20,6 @@
 #include "world/world.h"
 
 AppState app;
-MenuState menu;
 
 namespace {
 
@@ -67,7 +66,7 @@ bool openScreen(const Options& options) {
 }  // namespace
 
 bool StartUp(const Options& options) {
-  // 1. Runtime services. Nothing is checked here: a missing service fails later where it is used.
+  // Runtime services. Nothing is checked here: a missing service fails later where it is used.
   if (!options.dataRoot.empty()) rt::setDataRoot(options.dataRoot);
   rt::logLine("START", "data root %s", rt::dataRoot().c_str());
   rt::initNetwork();
@@ -75,53 +74,47 @@ bool StartUp(const Options& options) {
     rt::logLine("START", "no sound device: running silent");
   }
 
-  // 2. Particle types with their "Default" type.
+  // Particle types with their "Default" type.
   CreateDefaultParticleType();
-  // 3. Error texts of the typefaces and the archives (fonts, archives).
-  // 4. The user folder and Config.ini.
+  // The user folder and Config.ini.
   SetConfigFolder(UserFolder());
   LoadConfig();
-  // 5. The language file of the configured language. Without it every label would be blank
-  //    and the menus unusable, so English stands in.
+  // The language file of the configured language. Without it every label would be blank and
+  // the menus unusable, so English stands in.
   if (!LoadLanguage(LanguagePath(config.language))) LoadLanguage(LanguagePath("English"));
 
-  // 6. The application record.
   rt::frame.now = rt::milliseconds();
-  app.frameDelay = 10;
   rt::frame.closeRequested = false;
+  app.frameDelay = 10;
+  app.inGame = false;
 
-  // 7. The logo picture.
+  // The logo picture, then the screen; without a screen the program ends here.
   std::vector<uint8_t> logo;
   if (rt::readWholeFile("Data\\WindowLogo.png", &logo, 16 << 20)) {
     rt::decodeImage(kLogoImage, logo.data(), logo.size());
   }
-
-  // 8. The screen; without it the program ends here.
   if (!openScreen(options)) return false;
 
-  // 9. The logo thread; wait until its window is shown.
+  // The logo thread; wait until its window is shown.
   logoThread = rt::startThread(runLogoWindow);
   while (logoState != -1) rt::delay(10);
 
-  // 10.-12. Built-in pictures and the data archives; "Default" draws the built-in picture.
+  // Built-in pictures and the data archives; "Default" draws the built-in picture.
   LoadResources();
   ParticleTypeByName("Default")->texture = DefaultParticleTexture();
-  // 13. Key names, now that the screen is up and the keyboard layout is known.
+  // Key names, now that the screen is up and the keyboard layout is known.
   FillKeyNames();
-  // 14. Editing keys for the text fields (widgets).
-  // 15.-16. Tile size, world tables and the player colours (world).
-  // 17. Chat box (widgets).
-  // 18. Menu state, the server-list lock, frame pacing.
-  menu.currentMenu = "Main Menu";
-  menu.inGame = false;
   rt::setFrameRate(80);
-  // 19. Lights and particles, both seeing the frame clock and the camera.
+  // Lights and particles, both seeing the frame clock and the camera; then everything that
+  // follows the world's events.
   SetLightCamera(&world.camera.x, &world.camera.y);
-  InitLights("Data\\Lights.qzd", rt::frame.width, rt::frame.height, &rt::frame.now, &world.camera.x,
-             &world.camera.y);
-  InitParticles(rt::frame.width, rt::frame.height, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
+  InitLights("Data\\Lights.qzd", rt::frame.width, rt::frame.height, &rt::frame.now,
+             &world.camera.x, &world.camera.y);
+  InitParticles(rt::frame.width, rt::frame.height, 10, &rt::frame.now, &world.camera.x,
+                &world.camera.y, false);
+  ListenToWorld();
 
-  // 20. Keep the logo up for at least two seconds, then swap it for the main window.
+  // Keep the logo up for at least two seconds, then swap it for the main window.
   while (rt::milliseconds() - app.screenOpenedAt < kMinimumLogoTime) rt::delay(100);
   rt::showWindow(app.window);
   logoState = 1;

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "audio/audio.h"
 #include "data/config.h"
-#include "render/animation.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
@@ -22,13 +20,13 @@
 #include "world/map.h"
 #include "world/messages.h"
 #include "world/movement.h"
+#include "world/rounds.h"
 #include "world/world.h"
 
 namespace {
 
 constexpr int32_t kLocalPlayerId = 1;
 constexpr int kMaxBots = 4;
-constexpr uint32_t kRoundEndDelay = 5000;  // ms after fewer than two players are left alive
 constexpr float kArrived = 2.0f;           // pixels from its target at which a bot decides again
 
 struct TryMap {
@@ -46,52 +44,19 @@ Player* addPlayer(int32_t id, const std::string& name) {
   player->id = id;
   SetPlayerName(*player, name);
   player->colour = static_cast<int32_t>(PlayerColour(position));
-  player->body = CreatePlayerBody();
   return player;
 }
 
-void placePlayers() {
-  size_t index = 0;
-  for (Player& player : world.players) {
-    if (const SpawnPoint* spawn = spawnPointFor(index)) {
-      player.x = static_cast<float>(spawn->x);
-      player.y = static_cast<float>(spawn->y);
-    } else {
-      player.x = CellCentreX(0);
-      player.y = CellCentreY(0);
-    }
-    player.netX = player.x;
-    player.netY = player.y;
-    ResetPlayerForRound(player);
-    AnimatePlayerBody(player.body, false, true);
-    ++index;
-  }
-}
-
 // Round start as the host does it: nothing of the last round stays, the map comes fresh from
-// its file with new boxes, and everybody stands on a spawn point.
+// its file with new boxes, and everybody stands on a spawn point. No number of rounds: a tried
+// map goes on until the window closes.
 bool startRound() {
-  ClearItems();
-  ClearBarrels();
-  bool loaded = loadMapNamed(trying.name);
-  world.decals.clear();
-  world.round.mapName = trying.name;
-  world.round.roundNumber += 1;
-  world.round.running = true;
-  world.round.endAt = 0;
-  setTileSize(world.tileWidth, world.tileHeight);
-  generateBoxes(true);
-  placePlayers();
+  bool loaded = StartHostRound(trying.name, 0, 0);
   if (world.localPlayer) CentreCamera(world.localPlayer->x, world.localPlayer->y);
-  int boxes = 0;
-  for (int column = 0; column < world.box.columns(); ++column) {
-    for (int row = 0; row < world.box.rows(); ++row) boxes += world.box.get(column, row) != 0;
-  }
-  rt::logLine("TRYMAP",
-              "round %d on %s: %dx%d cells of %dx%d, %d layers, %zu spawn points, %d boxes",
-              world.round.roundNumber, trying.name.c_str(), mapColumns(), mapRows(),
-              world.tileWidth, world.tileHeight, mapLayers(), mapHeader().spawnPoints.size(),
-              boxes);
+  rt::logLine("TRYMAP", "round %d on %s: %dx%d cells of %dx%d, %d layers, %zu spawn points",
+              world.match.roundNumber, trying.name.c_str(), mapColumns(), mapRows(),
+              world.map.tileWidth, world.map.tileHeight, mapLayers(),
+              mapHeader().spawnPoints.size());
   return loaded;
 }
 
@@ -137,16 +102,6 @@ void thinkBots() {
   }
 }
 
-// Fewer than two alive (or the only player dead): a new round five seconds later.
-void roundControl() {
-  int count = world.players.count() <= 1 ? 1 : 0;
-  for (const Player& player : world.players) count += player.dead ? 0 : 1;
-  if (count >= 2) return;
-  if (world.round.endAt == 0) world.round.endAt = rt::frame.now + kRoundEndDelay;
-  if (world.round.endAt == 0) world.round.endAt = 1;
-  if (rt::timeAfter(rt::frame.now, world.round.endAt)) startRound();
-}
-
 }  // namespace
 
 bool StartTryMap(const Options& options) {
@@ -170,13 +125,11 @@ bool StartTryMap(const Options& options) {
     return false;
   }
   trying.active = true;
-  menu.inGame = true;
-  PlayGameMusic();
   return true;
 }
 
 void TryMapStep() {
   if (!trying.active) return;
-  roundControl();
+  if (RoundEndDue(rt::frame.now)) startRound();
   thinkBots();
 }

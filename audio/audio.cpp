@@ -1,6 +1,7 @@
 #include "audio/audio.h"
 
 #include <cmath>
+#include <unordered_map>
 
 #include "data/config.h"
 #include "data/resources.h"
@@ -13,6 +14,33 @@ namespace {
 
 constexpr int kExplosionBaseHz = 25000;
 constexpr int kExplosionSpreadHz = 20000;
+
+struct WorldSounds {
+  std::unordered_map<const Barrel*, int> fuses;  // the channel of every burning barrel
+  bool gameMusic = false;  // the music changes once per match, not with every round
+};
+
+WorldSounds sounds;
+
+// A burning barrel's fuse loops on a new channel at volume 0 until the next frame places it.
+void startFuse(const Barrel* barrel) {
+  sounds.fuses[barrel] = rt::playSound(kSoundFuse, rt::kPlayLoop | rt::kPlayNewChannel, 0);
+}
+
+// The fuse loops: it must stop even when effects are muted, or its channel lives on.
+void stopFuse(const Barrel* barrel) {
+  auto it = sounds.fuses.find(barrel);
+  if (it == sounds.fuses.end()) return;
+  if (it->second) rt::stopSound(kSoundFuse, it->second);
+  sounds.fuses.erase(it);
+}
+
+void stopAllFuses() {
+  for (auto& [barrel, channel] : sounds.fuses) {
+    if (channel) rt::stopSound(kSoundFuse, channel);
+  }
+  sounds.fuses.clear();
+}
 
 }  // namespace
 
@@ -34,6 +62,7 @@ int PositionalPan(float x) {
 }
 
 void PlayMenuMusic() {
+  sounds.gameMusic = false;
   rt::stopSound(kSoundGameMusic);
   if (!rt::soundPlaying(kSoundMenuMusic, -1)) {
     rt::playSound(kSoundMenuMusic, rt::kPlayLoop, MusicVolume());
@@ -43,28 +72,40 @@ void PlayMenuMusic() {
 void UpdateMenuMusicVolume() { rt::setSoundVolume(kSoundMenuMusic, MusicVolume()); }
 
 void PlayGameMusic() {
+  sounds.gameMusic = true;
   rt::stopSound(kSoundMenuMusic);
   rt::playSound(kSoundGameMusic, rt::kPlayLoop, MusicVolume());
 }
 
-int StartFuseSound() {
-  return rt::playSound(kSoundFuse, rt::kPlayLoop | rt::kPlayNewChannel, 0);
+void PlayWorldEvent(const WorldEvent& event) {
+  switch (event.type) {
+    case WorldEventType::kBarrelPlaced: startFuse(event.barrel); break;
+    case WorldEventType::kBarrelExploded:
+      stopFuse(event.barrel);
+      PlayExplosionSound(event.barrel->x, event.barrel->y);
+      break;
+    case WorldEventType::kBarrelRemoved: stopFuse(event.barrel); break;
+    case WorldEventType::kItemTaken: PlayItemSound(event.item->x, event.item->y); break;
+    case WorldEventType::kRoundCleared: stopAllFuses(); break;
+    case WorldEventType::kRoundStarted:
+      if (!sounds.gameMusic) PlayGameMusic();
+      break;
+    case WorldEventType::kMatchEnded: stopAllFuses(); break;
+    default: break;
+  }
 }
 
-void UpdateFuseSound(int channel, float x, float y) {
-  if (config.effects == 0 || !channel) return;
-  rt::setSoundPan(kSoundFuse, PositionalPan(x), channel);
-  rt::setSoundVolume(kSoundFuse, PositionalVolume(x, y), channel);
-}
-
-void StopFuseSound(int channel) {
-  if (config.effects == 0 || !channel) return;
-  rt::stopSound(kSoundFuse, channel);
-}
-
-void PlayExplosionSound(int fuseChannel, float x, float y) {
+void UpdateWorldSounds() {
   if (config.effects == 0) return;
-  if (fuseChannel) rt::stopSound(kSoundFuse, fuseChannel);
+  for (auto& [barrel, channel] : sounds.fuses) {
+    if (!channel) continue;
+    rt::setSoundPan(kSoundFuse, PositionalPan(barrel->x), channel);
+    rt::setSoundVolume(kSoundFuse, PositionalVolume(barrel->x, barrel->y), channel);
+  }
+}
+
+void PlayExplosionSound(float x, float y) {
+  if (config.effects == 0) return;
   int channel = rt::playSound(kSoundExplosion, rt::kPlayNewChannel, PositionalVolume(x, y));
   if (!channel) return;
   rt::setSoundPan(kSoundExplosion, PositionalPan(x), channel);

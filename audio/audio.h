@@ -1,8 +1,12 @@
 // Sound and music: the effective volumes from the settings, world sounds placed by their
-// position on screen, and one procedure per thing in the game that makes a sound.
+// position on screen, and one procedure per thing in the game that makes a sound. The world's
+// sounds follow its events: a burning barrel keeps a fuse channel, a blast and a pickup play
+// where they happen, and the game music starts with a match's first round.
 #pragma once
 
 #include <cstdint>
+
+#include "world/events.h"
 
 // Integer volumes 0..100 from the "Sound" settings.
 int MusicVolume();  // Music x Volume / 100
@@ -18,12 +22,13 @@ void PlayMenuMusic();
 void UpdateMenuMusicVolume();  // every menu frame
 void PlayGameMusic();
 
-// A burning barrel's fuse: looped on a new channel at volume 0, then placed every frame.
-int StartFuseSound();
-void UpdateFuseSound(int channel, float x, float y);
-void StopFuseSound(int channel);
-// A barrel explodes: its fuse stops and the blast plays at a random pitch.
-void PlayExplosionSound(int fuseChannel, float x, float y);
+// The listener of the sounds; start-up adds it to the world's listeners.
+void PlayWorldEvent(const WorldEvent& event);
+// Once per game frame: every fuse channel placed where its barrel burns.
+void UpdateWorldSounds();
+
+// A blast plays at a random pitch on a channel of its own.
+void PlayExplosionSound(float x, float y);
 void PlayItemSound(float x, float y);
 void PlayChatSound();
 // The options page's sliders play a sample at the new level.

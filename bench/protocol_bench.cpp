@@ -33,7 +33,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/app.h"
 #include "bench/loopback_echo.h"
 #include "data/config.h"
 #include "net/message_buffer.h"
@@ -147,7 +146,6 @@ bool openHostedSession(HostedSession& s, int count) {
   rt::initNetwork();
   SetConfigFolder(s.folder + "/");
   config = Config{};
-  menu.inGame = false;
   rt::frame.now = rt::milliseconds();
   NetPorts ports{0, 0, 0, "127.0.0.1"};
   if (!CreateSession(ports, "Bench", true)) return false;

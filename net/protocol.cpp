@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app.h"
 #include "data/config.h"
 #include "net/session.h"
 #include "net/transport.h"
@@ -200,7 +199,7 @@ void answerJoinRequest(uint32_t connection, MessageBuffer* message) {
   }
   // Only the connect is checked against a running round; a request that comes later must not
   // add a player in the middle of one either.
-  if (world.round.running) {
+  if (world.match.running) {
     SendRoundRunningMessage(connection);
     flushConnections();
     rt::closeConnection(connection);
@@ -236,7 +235,7 @@ void echoFromPlayer(uint32_t connection, const MessageSpec& spec, MessageBuffer*
 }
 
 void newGameConnection(uint32_t connection) {
-  if (world.round.running) {
+  if (world.match.running) {
     SendRoundRunningMessage(connection);
     flushConnections();
     rt::closeConnection(connection);
@@ -379,11 +378,7 @@ void onPlayerList(MessageBuffer* message) {
 
 void onKill(MessageBuffer* message) {
   int32_t victimId = getLong(message);
-  int32_t killerId = getLong(message);
-  if (!ApplyKill(victimId, killerId)) return;
-  const Player* victim = FindPlayer(victimId);
-  const Player* killer = FindPlayer(killerId);
-  if (victim && killer) AddKillLine(*victim, *killer);
+  ApplyKill(victimId, getLong(message));
 }
 
 void onPlayerGone(MessageBuffer* message) {
@@ -406,7 +401,7 @@ void onServerData(MessageBuffer* message) {
 
 void onGameCanceled() {
   rt::logLine("SESSION", "the host closed the game");
-  if (menu.inGame) ReturnToLobby();
+  if (world.match.running) ReturnToLobby();
   session.notice = "Game Canceled";
 }
 
@@ -420,20 +415,25 @@ void onTextLine(MessageBuffer* message) {
   if (subtype == kChatSubtype) {
     int32_t senderId = getLong(message);
     std::string text = cut(getString(message), kLobbyTextLimit);
-    const Player* sender = FindPlayer(senderId);
+    Player* sender = FindPlayer(senderId);
     if (!sender) return;
     rt::logLine("CHAT", "%s: %.128s", PlayerName(*sender).c_str(), text.c_str());
-    if (menu.inGame) {
-      AddChatMessageLine(*sender, text);
+    if (world.match.running) {
+      WorldEvent event{WorldEventType::kChatLine};
+      event.player = sender;
+      event.text = text;
+      NotifyWorld(event);
     } else {
       addLobbyRow(cut(PlayerName(*sender), 32) + ": " + text);
     }
     return;
   }
   if (subtype == kPlayerLeftSubtype) {
-    uint32_t colour = static_cast<uint32_t>(getLong(message));
+    WorldEvent event{WorldEventType::kLeaveLine};
+    event.colour = static_cast<uint32_t>(getLong(message));
     std::string name = cut(getString(message), 32);
-    AddPlayerLeftLine(colour, name);
+    event.text = name;
+    NotifyWorld(event);
   }
 }
 
@@ -452,6 +452,60 @@ void onItemDropped(MessageBuffer* message) {
   int32_t x = getLong(message);
   int32_t y = getLong(message);
   CreateItem(row, static_cast<float>(x), static_cast<float>(y), id);
+}
+
+// The box grid travels row by row, one byte a cell, in the order the host's map has them.
+void writeBoxGrid(MessageBuffer* buffer) {
+  for (int32_t row = 0; row < mapRows(); ++row) {
+    for (int32_t column = 0; column < mapColumns(); ++column) {
+      putByte(buffer, world.round.box.get(column, row) != 0 ? 1 : 0);
+    }
+  }
+}
+
+// Reads as many cells as this machine's map has and the message holds; a different map on the
+// host (the user's business) at worst misplaces boxes, never reads or writes outside the grid.
+void readBoxGrid(MessageBuffer* message) {
+  for (int32_t row = 0; row < mapRows(); ++row) {
+    for (int32_t column = 0; column < mapColumns(); ++column) {
+      uint8_t cell = 0;
+      if (getData(message, &cell, 1) != 1) return;
+      world.round.box.set(column, row, cell != 0 ? 1 : 0);
+    }
+  }
+}
+
+// Loads the map, takes the round settings, fills the box grid from the bytes present and puts
+// the players of this machine's list on the positions given, in list order. Refused, with
+// nothing changed, when the map name is not a plain map name.
+bool readRoundStart(MessageBuffer* message) {
+  std::string mapName = getString(message);
+  if (!isSafeMapName(mapName)) {
+    rt::logLine("ROUND", "round start refused: \"%.64s\" is not a map name", mapName.c_str());
+    return false;
+  }
+  BeginRound(mapName);
+  world.match.rounds = getLong(message);
+  world.match.roundTime = getLong(message);
+  generateBoxes(false);
+  readBoxGrid(message);
+  int32_t count = getLong(message);
+  if (count != static_cast<int32_t>(world.players.count())) {
+    rt::logLine("ROUND", "host names %d players, this machine knows %zu", count,
+                world.players.count());
+  }
+  // Both lists come from the same player-list message, so list order matches the host's.
+  for (Player& player : world.players) {
+    float x = getFloat(message);
+    PlacePlayerForRound(player, x, getFloat(message));
+  }
+  RoundStarted();
+  return true;
+}
+
+void onRoundStart(MessageBuffer* message) {
+  if (!readRoundStart(message)) return;
+  session.nextPositionAt = 0;
 }
 
 // The messages whose effect the host has applied already as host; 14 it sends as it leaves.
@@ -604,11 +658,20 @@ void BroadcastPlayerLeft(uint32_t colour, const std::string& name) {
   broadcast(buffer);
 }
 
-void BroadcastRoundStart() {
-  MessageBuffer* buffer = createBuffer(rt::kAnyNumber, kMessageCapacity, 0);
-  if (!buffer) return;
-  WriteRoundStart(buffer);
-  broadcast(buffer);
+void BroadcastRoundStart() { broadcast(NewRoundStartMessage()); }
+
+MessageBuffer* NewRoundStartMessage() {
+  MessageBuffer* buffer = newMessage(kMsgRoundStart);
+  putString(buffer, world.match.mapName);
+  putLong(buffer, world.match.rounds);
+  putLong(buffer, world.match.roundTime);
+  writeBoxGrid(buffer);
+  putLong(buffer, static_cast<int32_t>(world.players.count()));
+  for (const Player& player : world.players) {
+    putFloat(buffer, player.x);
+    putFloat(buffer, player.y);
+  }
+  return buffer;
 }
 
 void BroadcastGameOver() { broadcast(newMessage(kMsgGameOver)); }
@@ -678,7 +741,7 @@ void DispatchClientMessage(MessageBuffer* message) {
     }
     case kMsgKill: onKill(message); break;
     case kMsgPlayerGone: onPlayerGone(message); break;
-    case kMsgRoundStart: StartClientRound(message); break;
+    case kMsgRoundStart: onRoundStart(message); break;
     case kMsgGameOver: ReturnToLobby(); break;
     case kMsgServerData: onServerData(message); break;
     case kMsgGameCanceled: onGameCanceled(); break;

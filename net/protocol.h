@@ -104,6 +104,10 @@ void BroadcastPlayerList();
 void BroadcastPlayerGone(int32_t id);
 void BroadcastPlayerLeft(uint32_t colour, const std::string& name);
 void BroadcastRoundStart();
+// The round-start message of the round just started: the map's name, the rounds and the round
+// time, the box grid a byte a cell row by row, then every player's position in list order. The
+// caller frees it.
+MessageBuffer* NewRoundStartMessage();
 void BroadcastGameOver();
 void BroadcastGameCanceled();
 void BroadcastItemDropped(int32_t row, int32_t id, int32_t x, int32_t y);

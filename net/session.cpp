@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/app.h"
-#include "audio/audio.h"
 #include "data/config.h"
 #include "net/protocol.h"
 #include "net/transport.h"
-#include "render/animation.h"
 #include "runtime/containers.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
 #include "world/barrels.h"
+#include "world/events.h"
 #include "world/map.h"
 #include "world/messages.h"
 #include "world/rounds.h"
@@ -64,12 +62,7 @@ void closeHostSide() {
   world.isHost = false;
 }
 
-// The music changes once per match, not with every round.
-void enterGame() {
-  if (!menu.inGame) PlayGameMusic();
-  menu.inGame = true;
-  session.nextPositionAt = 0;
-}
+void enterGame() { session.nextPositionAt = 0; }
 
 bool mapRowOf(const std::string& name, MapRow* row) {
   if (!isSafeMapName(name)) return false;
@@ -154,8 +147,7 @@ void LeaveSession() {
     BroadcastGameCanceled();
     flushConnections();
   }
-  if (menu.inGame || world.round.running) EndMatchWorld();
-  menu.inGame = false;
+  if (world.match.running) EndMatchWorld();
   removeAllPlayers();
   closeClientSide();
   closeHostSide();
@@ -202,7 +194,7 @@ void SelectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds
 }
 
 bool StartMatch() {
-  if (!session.isHost || menu.inGame || !session.settings.mapSelected) return false;
+  if (!session.isHost || world.match.running || !session.settings.mapSelected) return false;
   MapSummary summary;
   if (!readMapSummary(mapFilePath(session.settings.mapName), &summary)) {
     rt::logLine("SESSION", "map %s is gone", session.settings.mapName.c_str());
@@ -219,14 +211,14 @@ bool StartMatch() {
     return false;
   }
   SaveConfig();
-  world.round = RoundState{};
+  world.match = MatchState{};
   startRoundAndAnnounce();
   enterGame();
   return true;
 }
 
 void HostRoundControl() {
-  if (!session.isHost || !menu.inGame) return;
+  if (!session.isHost || !world.match.running) return;
   switch (RoundControl(rt::frame.now)) {
     case RoundEvent::kNone:
       return;
@@ -234,7 +226,7 @@ void HostRoundControl() {
       startRoundAndAnnounce();
       return;
     case RoundEvent::kGameOver:
-      rt::logLine("GAME", "over after %d rounds", world.round.rounds);
+      rt::logLine("GAME", "over after %d rounds", world.match.rounds);
       BroadcastGameOver();
       ++session.matchesPlayed;
       ReturnToLobby();
@@ -249,17 +241,10 @@ void ReturnToLobby() {
                 PlayerName(p).c_str(), p.kills, p.selfKills, p.deaths, p.points);
   }
   EndMatchWorld();
-  menu.inGame = false;
   session.lobbyScreen = session.isHost ? "Server Lobby" : "Client Lobby";
   session.nextPositionAt = 0;
   ++session.lobbyRevision;
   rt::logLine("GAME", "back in the lobby");
-}
-
-void StartClientRound(MessageBuffer* message) {
-  if (session.isHost) return;
-  if (!ApplyRoundStart(message)) return;
-  enterGame();
 }
 
 // ---- Player records ---------------------------------------------------------------------------
@@ -269,7 +254,6 @@ Player* createPlayer() {
   Player* player = world.players.append();
   SetPlayerName(*player, "Player " + std::to_string(position));
   player->colour = static_cast<int32_t>(PlayerColour(position));
-  player->body = CreatePlayerBody();
   return player;
 }
 
@@ -277,11 +261,14 @@ Player* findPlayer(int32_t id) { return FindPlayer(id); }
 
 void removePlayer(Player* player) {
   if (!player) return;
-  // RemoveBarrel takes each out of the owner's list, so walk a copy.
-  std::vector<Barrel*> barrels(player->ownBarrels.begin(), player->ownBarrels.end());
+  std::vector<Barrel*> barrels;
+  for (Barrel& barrel : world.round.barrels) {
+    if (barrel.ownerPlayer == player) barrels.push_back(&barrel);
+  }
   for (Barrel* barrel : barrels) RemoveBarrel(barrel);
-  ForgetBarrelOwner(*player);
-  FreePlayerBody(player->body);
+  WorldEvent event{WorldEventType::kPlayerRemoved};
+  event.player = player;
+  NotifyWorld(event);
   if (world.localPlayer == player) world.localPlayer = nullptr;
   world.players.remove(player);
 }

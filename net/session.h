@@ -3,7 +3,7 @@
 //
 // The menus call these as the actions of their buttons; until they exist the quick start
 // (--host, --connect) does. The session lasts from create or join to leave; a match (the in-game
-// state, menu.inGame) runs inside it, and between matches the session sits in its lobby.
+// state) runs inside it, and between matches the session sits in its lobby.
 #pragma once
 
 #include <cstdint>
@@ -108,8 +108,6 @@ void HostRoundControl();
 // Both: the game ends; the world goes back to its lobby state (no map, no barrels or items,
 // players alive with their start values and their scores).
 void ReturnToLobby();
-// Client: a round-start message from the host; refused when the map name is not a plain name.
-void StartClientRound(MessageBuffer* message);
 
 // ---- Player records ---------------------------------------------------------------------------
 

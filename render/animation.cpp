@@ -9,6 +9,7 @@
 #include "runtime/clock.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
+#include "world/angles.h"
 
 namespace {
 
@@ -297,16 +298,6 @@ void DisplayAnimation(uint32_t instance, float x, float y, int alpha, int32_t co
 }
 
 // ---- Angles --------------------------------------------------------------------------------
-
-float ShortestAngleDifference(float a, float b) {
-  float d = std::fmod(b - a, 360.0f);
-  if (d > 180) {
-    d -= 360;
-  } else if (d < -180) {
-    d += 360;
-  }
-  return d;
-}
 
 float TurnBodyAngle(float displayed, float target) {
   constexpr float kStep = 10;

@@ -75,8 +75,6 @@ void DisplayAnimation(uint32_t instance, float x, float y, int alpha = 255,
 
 // ---- Angles --------------------------------------------------------------------------------
 
-// The signed turn from a to b in degrees, within -180..180.
-float ShortestAngleDifference(float a, float b);
 // One frame of turning: 10 degrees toward target, or onto it when it is closer than that.
 float TurnBodyAngle(float displayed, float target);
 

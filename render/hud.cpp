@@ -6,14 +6,12 @@
 #include <iterator>
 #include <string>
 
-#include "data/config.h"
 #include "data/language.h"
 #include "data/resources.h"
-#include "render/particles.h"
 #include "render/typeface.h"
+#include "render/world_effects.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
-#include "runtime/input.h"
 #include "runtime/screen.h"
 #include "world/world.h"
 
@@ -71,34 +69,13 @@ void drawCentred(const std::string& text, float centreX, float top) {
 
 // ---- The fuse row ----------------------------------------------------------------------------
 
-// The engine empties its emitter list whenever a map is loaded, and a freed record's address
-// may come back for another emitter. So the player's spark is only trusted while the engine
-// still lists a record at that address that is still a copy of the spark's type.
-bool sparkAlive(const ParticleType* spark, const ParticleType& type) {
-  if (!spark) return false;
-  for (ParticleType& emitter : Emitters()) {
-    if (&emitter != spark) continue;
-    return emitter.textureKey == type.textureKey && emitter.interval == type.interval &&
-           emitter.lifetime == type.lifetime && emitter.startSize == type.startSize;
-  }
-  return false;
-}
-
-void placeSpark(Player& player, int64_t screenX, int64_t screenY) {
-  const int32_t x = clampToInt32(screenX + world.camera.x);
-  const int32_t y = clampToInt32(screenY + world.camera.y);
-  const ParticleType& type = *ParticleTypeByName("Spark HUD");
-  if (!sparkAlive(player.hudEmitter, type)) {
-    player.hudEmitter = AddEmitter(type, x, y);
-    return;
-  }
-  player.hudEmitter->x = x;
-  player.hudEmitter->y = y;
+void placeSpark(int64_t screenX, int64_t screenY) {
+  PlaceHudSpark(clampToInt32(screenX + world.camera.x), clampToInt32(screenY + world.camera.y));
 }
 
 void drawFuseRow(Player& player, int width, int height) {
   const int64_t last = int64_t{player.fuseTime} / 1000 - 1;
-  placeSpark(player, width / 2 + last * kFuseStep + kSparkRight, height - kSparkRise);
+  placeSpark(width / 2 + last * kFuseStep + kSparkRight, height - kSparkRise);
   // Fuse times arrive from the network; pieces past the right edge are not drawn at all.
   for (int64_t i = 0; i <= last; ++i) {
     const int64_t x = width / 2 + i * kFuseStep + kFuseLeft;
@@ -134,7 +111,7 @@ void drawGunpowder(int32_t strength, int width, int height) {
 
 void drawBarrelsLeft(Player& player, int width) {
   const int64_t left =
-      int64_t{player.barrelCapacity} - static_cast<int64_t>(player.ownBarrels.count());
+      int64_t{player.barrelCapacity} - BurningBarrels(player);
   const float spriteWidth = rt::sprite3DWidth(kSpriteBarrelSmall);
   for (int64_t i = 1; i <= left; ++i) {
     const int64_t x = width - i * kSmallBarrelStep - kSmallBarrelRight;
@@ -160,13 +137,13 @@ void drawNotice(const ItemNotice& notice, int width, int64_t baseline) {
 
 // The newest notice is lowest, one step above the bottom edge; older ones stack upward.
 void drawNotices(int width, int height) {
-  const int64_t count = static_cast<int64_t>(world.notices.count());
+  const int64_t count = static_cast<int64_t>(world.round.notices.count());
   int64_t index = 0;
-  for (auto it = world.notices.begin(); it != world.notices.end(); ++index) {
+  for (auto it = world.round.notices.begin(); it != world.round.notices.end(); ++index) {
     ItemNotice& notice = *it;
     drawNotice(notice, width, height + (index - count) * kNoticeStep);
     if (rt::timeBefore(notice.expiry, rt::frame.now)) notice.alpha -= 1;
-    it = notice.alpha < 0 ? world.notices.erase(it) : std::next(it);
+    it = notice.alpha < 0 ? world.round.notices.erase(it) : std::next(it);
   }
 }
 
@@ -188,8 +165,8 @@ void drawScoreRow(const Player& player, int row) {
 }  // namespace
 
 void DrawScoreTable() {
-  const std::string round = Lang("Round") + ": " + std::to_string(world.round.roundNumber) +
-                            " / " + std::to_string(world.round.rounds);
+  const std::string round = Lang("Round") + ": " + std::to_string(world.match.roundNumber) +
+                            " / " + std::to_string(world.match.rounds);
   DrawText(kFont, kTableMargin, kTableMargin, round);
   for (const Column& column : kColumns) {
     DrawText(kFont, pixel(column.x), kHeadTop, Lang(column.key));
@@ -202,7 +179,7 @@ void DrawScoreTable() {
   }
 }
 
-void DrawHud() {
+void DrawHud(bool scoreKeyHeld) {
   Player* player = world.localPlayer;
   if (!player) return;
   const int width = rt::frame.width, height = rt::frame.height;
@@ -210,5 +187,5 @@ void DrawHud() {
   drawGunpowder(player->strength, width, height);
   drawBarrelsLeft(*player, width);
   drawNotices(width, height);
-  if (rt::keyPushed(config.controlScore)) DrawScoreTable();
+  if (scoreKeyHeld) DrawScoreTable();
 }

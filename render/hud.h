@@ -5,11 +5,11 @@
 // texts use typeface 1.
 #pragma once
 
-// Pipeline step 6.12, after the name tags and before the chat. Draws nothing without a local
-// player. The first draw for a player gives it its HUD spark (a copy of "Spark HUD"), which then
-// follows the end of the fuse row. Ages the notices as it draws them: past its expiry a notice
-// loses one alpha step per frame and is removed once its alpha falls below 0.
-void DrawHud();
+// After the name tags and before the chat. Draws nothing without a local player. The HUD's spark
+// (a copy of "Spark HUD") follows the end of the fuse row. Ages the notices as it draws them:
+// past its expiry a notice loses one alpha step per frame and is removed once its alpha falls
+// below 0. The score table follows while the score key is held.
+void DrawHud(bool scoreKeyHeld);
 
 // The round line, the column heads and one row per player in list order. DrawHud calls it
 // while the score key is held.

@@ -10,11 +10,10 @@
 #include "render/lights.h"
 #include "render/particles.h"
 #include "render/typeface.h"
+#include "render/world_effects.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
-#include "runtime/input.h"
 #include "runtime/screen.h"
-#include "world/barrels.h"
 #include "world/map.h"
 
 namespace {
@@ -43,7 +42,7 @@ int32_t cameraCoordinate(float value) {
 }
 
 // Cells need a size; a map without one is not drawn.
-bool haveCells() { return world.tileWidth > 0 && world.tileHeight > 0; }
+bool haveCells() { return world.map.tileWidth > 0 && world.map.tileHeight > 0; }
 
 Player* playerAt(size_t index) {
   size_t i = 0;
@@ -53,26 +52,26 @@ Player* playerAt(size_t index) {
   return nullptr;
 }
 
-void moveFreeCamera() {
-  int step = rt::keyPushed(config.controlA) ? kFreeCameraFastStep : kFreeCameraStep;
-  if (rt::keyPushed(config.controlUp)) {
+void moveFreeCamera(const CameraKeys& keys) {
+  int step = keys.fast ? kFreeCameraFastStep : kFreeCameraStep;
+  if (keys.up) {
     world.camera.y -= step;
-  } else if (rt::keyPushed(config.controlDown)) {
+  } else if (keys.down) {
     world.camera.y += step;
   }
-  if (rt::keyPushed(config.controlLeft)) {
+  if (keys.left) {
     world.camera.x -= step;
-  } else if (rt::keyPushed(config.controlRight)) {
+  } else if (keys.right) {
     world.camera.x += step;
   }
-  if (!rt::keyReleased(config.controlB)) return;
+  if (!keys.recentre) return;
   Player* target = world.localPlayer ? world.localPlayer : playerAt(0);
   if (target) CentreCamera(target->x, target->y);
 }
 
-void spectate() {
+void spectate(const CameraKeys& keys) {
   size_t count = world.players.count();
-  if (rt::keyReleased(config.controlA)) world.camera.spectated += 1;
+  if (keys.next) world.camera.spectated += 1;
   // Players come and go: an index past the end starts over at the first.
   if (world.camera.spectated < 0 || static_cast<size_t>(world.camera.spectated) >= count) {
     world.camera.spectated = 0;
@@ -89,15 +88,15 @@ void CentreCamera(float x, float y) {
   world.camera.y = cameraCoordinate(y - static_cast<float>(rt::frame.height) / 2.0f);
 }
 
-void UpdateCamera() {
+void UpdateCamera(const CameraKeys& keys) {
   Player* local = world.localPlayer;
   if (local && !local->dead) {
     CentreCamera(local->x, local->y);
     world.camera.spectated = 0;
   } else if (config.freeCamera == 1) {
-    moveFreeCamera();
+    moveFreeCamera(keys);
   } else {
-    spectate();
+    spectate(keys);
   }
 }
 
@@ -108,7 +107,7 @@ void ComputeVisibleRange() {
     c.lastColumn = c.lastRow = -1;
     return;
   }
-  int32_t w = world.tileWidth, h = world.tileHeight;
+  int32_t w = world.map.tileWidth, h = world.map.tileHeight;
   c.firstColumn = c.x / w;
   c.lastColumn = c.firstColumn + rt::frame.width / w + 1;
   c.firstRow = c.y / h;
@@ -126,7 +125,7 @@ void DrawTileLayer(int layer) {
   const std::vector<uint8_t>& opacity = mapHeader().layerOpacity;
   auto index = static_cast<size_t>(layer);
   int alpha = index < opacity.size() ? opacity[index] : 255;
-  float w = static_cast<float>(world.tileWidth), h = static_cast<float>(world.tileHeight);
+  float w = static_cast<float>(world.map.tileWidth), h = static_cast<float>(world.map.tileHeight);
   for (int32_t row = c.firstRow; row <= c.lastRow; ++row) {
     for (int32_t column = c.firstColumn; column <= c.lastColumn; ++column) {
       const MapCell& cell = mapCell(layer, column, row);
@@ -141,7 +140,7 @@ void DrawTileLayer(int layer) {
 }
 
 void DrawDecals() {
-  for (auto it = world.decals.begin(); it != world.decals.end();) {
+  for (auto it = world.round.decals.begin(); it != world.round.decals.end();) {
     Decal& decal = *it;
     float x = 0, y = 0;
     if (toScreen(decal.x, decal.y, static_cast<float>(decal.halfWidth),
@@ -155,7 +154,7 @@ void DrawDecals() {
     // A signed difference, so the clock's wrap does not fade anything early.
     if (rt::timeAfter(rt::frame.now, decal.fadeAt)) decal.alpha -= 1;
     if (decal.alpha < 1) {
-      it = world.decals.erase(it);
+      it = world.round.decals.erase(it);
     } else {
       ++it;
     }
@@ -163,8 +162,9 @@ void DrawDecals() {
 }
 
 void DrawItems() {
-  for (Item& item : world.items) {
-    if (!item.animation) continue;
+  for (Item& item : world.round.items) {
+    rt::Handle animation = ItemAnimation(item);
+    if (!animation) continue;
     float x = 0, y = 0;
     if (toScreen(item.x, item.y, kGlowSize / 2.0f, kGlowSize / 2.0f, &x, &y)) {
       rt::setBlendMode(5, 6);
@@ -173,7 +173,7 @@ void DrawItems() {
     }
     if (toScreen(item.x, item.y, item.radius, item.radius, &x, &y)) {
       rt::setBlendMode(item.blendSource, item.blendDestination);
-      DisplayAnimation(item.animation, x, y, item.alpha,
+      DisplayAnimation(animation, x, y, item.alpha,
                        static_cast<int32_t>(item.colour & 0xFFFFFF));
     }
   }
@@ -183,37 +183,44 @@ void DrawItems() {
 void DrawBoxes() {
   if (!haveCells()) return;
   const Camera& c = world.camera;
-  float w = static_cast<float>(world.tileWidth), h = static_cast<float>(world.tileHeight);
+  float w = static_cast<float>(world.map.tileWidth), h = static_cast<float>(world.map.tileHeight);
   // A box fills its cell, whatever cell size the map chose.
   rt::sizeSprite3D(kSpriteBox, w, h);
   for (int32_t row = c.firstRow; row <= c.lastRow; ++row) {
     for (int32_t column = c.firstColumn; column <= c.lastColumn; ++column) {
-      if (world.box.get(column, row) == 0) continue;
+      if (world.round.box.get(column, row) == 0) continue;
       rt::displaySprite3D(kSpriteBox, static_cast<float>(column) * w - static_cast<float>(c.x),
                           static_cast<float>(row) * h - static_cast<float>(c.y), 255);
     }
   }
 }
 
-void DrawBarrel(const Barrel& barrel) {
-  float x = 0, y = 0;
-  if (!toScreen(barrel.x, barrel.y, static_cast<float>(barrel.drawOffsetX),
-                static_cast<float>(barrel.drawOffsetY), &x, &y)) {
-    return;
+void DrawBarrels() {
+  for (const Barrel& barrel : world.round.barrels) {
+    float x = 0, y = 0;
+    if (toScreen(barrel.x, barrel.y, static_cast<float>(barrel.drawOffsetX),
+                 static_cast<float>(barrel.drawOffsetY), &x, &y)) {
+      rt::displaySprite3D(kSpriteBarrel, x, y, 255);
+    }
+    if (Light* light = BarrelLight(barrel)) {
+      light->intensity = 0.25f + static_cast<float>(rt::random(75)) / 100.0f;
+    }
   }
-  rt::displaySprite3D(kSpriteBarrel, x, y, 255);
 }
 
 void DrawPlayers() {
   for (Player& player : world.players) {
     if (player.dead) continue;
     if (!std::isfinite(player.x) || !std::isfinite(player.y)) continue;
+    // Only the local player's figure swings its shoulder as it walks.
+    PlayerBody& body = PlayerFigure(player);
+    AnimatePlayerBody(body, player.walking, &player == world.localPlayer);
     // The figure turns its shown angle toward the facing; the record keeps that turned angle
     // as the body's direction.
-    player.body.targetAngle = static_cast<float>(player.direction);
-    player.body.displayedAngle = player.bodyDirection;
-    DrawPlayerBody(player.body, player.x, player.y, world.camera.x, world.camera.y, player.colour);
-    player.bodyDirection = player.body.displayedAngle;
+    body.targetAngle = static_cast<float>(player.direction);
+    body.displayedAngle = player.bodyDirection;
+    DrawPlayerBody(body, player.x, player.y, world.camera.x, world.camera.y, player.colour);
+    player.bodyDirection = body.displayedAngle;
   }
 }
 
@@ -232,14 +239,17 @@ void DrawNameTags() {
   }
 }
 
-void DrawWorld() {
+void DrawWorldBelowPlayers() {
   ComputeVisibleRange();
   DrawTileLayer(0);
   DrawDecals();
   for (int layer = 1; layer < mapLayers(); ++layer) DrawTileLayer(layer);
   DrawItems();
   DrawBoxes();
-  BarrelStep();
+  DrawBarrels();
+}
+
+void DrawWorldFromPlayers() {
   DrawPlayers();
   ParticleFrame();
   DrawLights();

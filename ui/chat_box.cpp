@@ -84,7 +84,9 @@ void UpdateChatBox() {
   // While somebody types, the history stays on screen.
   if (box.inputVisible) keepVisible(box);
   // The input field's keys go here: Return opens and focuses it, Escape closes and empties it.
-  if (rt::timeBefore(box.fadeAt, rt::frame.now) && box.alpha > 0) box.alpha = std::max(box.alpha - 1.0f, 0.0f);
+  if (rt::timeBefore(box.fadeAt, rt::frame.now) && box.alpha > 0) {
+    box.alpha = std::max(box.alpha - 1.0f, 0.0f);
+  }
   dropOldLines(box);
   if (box.alpha > 0) drawLines(box);
   // The input field runs here: once Return has submitted a non-empty text it goes out as a chat
@@ -92,6 +94,15 @@ void UpdateChatBox() {
 }
 
 bool ChatInputActive() { return chatBox.inputVisible; }
+
+void AddWorldEventLine(const WorldEvent& event) {
+  switch (event.type) {
+    case WorldEventType::kPlayerKilled: AddKillLine(*event.player, *event.other); break;
+    case WorldEventType::kChatLine: AddChatMessageLine(*event.player, event.text); break;
+    case WorldEventType::kLeaveLine: AddPlayerLeftLine(event.colour, event.text); break;
+    default: break;
+  }
+}
 
 void AddKillLine(const PlayerWire& victim, const PlayerWire& killer) {
   if (&victim == &killer || victim.id == killer.id) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/containers.h"
+#include "world/events.h"
 
 struct PlayerWire;
 
@@ -58,6 +59,10 @@ inline constexpr size_t kChatSegmentLimit = 512;
 void UpdateChatBox();
 // While the input field is open the keys belong to it and the local player stands still.
 bool ChatInputActive();
+
+// The listener of the chat box; start-up adds it to the world's listeners. A kill, a chat line
+// said during a match and a player who left each make a line.
+void AddWorldEventLine(const WorldEvent& event);
 
 // The standard lines: names in their players' colours (cut to 32 characters), the connecting
 // words grey, chat text white. A kill line reads victim, the text of "Message Kill" up to its

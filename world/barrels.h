@@ -10,29 +10,26 @@
 inline constexpr uint32_t kChainDelay = 50;  // ms from a blast reaching a barrel to its explosion
 inline constexpr int32_t kMinStrength = 1, kMaxStrength = 12;     // cells
 inline constexpr int32_t kMinFuseTime = 2000, kMaxFuseTime = 7500;  // ms
-inline constexpr uint32_t kFuseLightColour = 0xA0F0FF;
 
 // On the echoed barrel message: a barrel of the player with that id at (x, y), exploding
 // fuseTime ms from now. Values come from the network, so strength and fuse time are brought
 // into their ranges; an unknown owner, a position that is not a number or a cell off the map
 // places nothing (null).
 Barrel* PlaceBarrel(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime);
-// Takes a barrel away without a blast (round start, tests): its fuse sound, light and spark stop,
-// its cell and its owner's place are freed.
+// Takes a barrel away without a blast (a player leaves, tests), freeing its cell.
 void RemoveBarrel(Barrel* barrel);
-void ClearBarrels();
-// A player leaves: its burning barrels stay but no longer point at its record.
+// A player leaves: its burning barrels stay but no longer count against it.
 void ForgetBarrelOwner(Player& player);
 
-// Pipeline step 7: draws every barrel, lets its light flicker and its fuse sound follow the
-// camera, and explodes those whose time has come: the blast runs along the four arms, destroys
-// boxes (the host rolls their items), sets off other barrels 50 ms later in the name of this
-// barrel's owner, destroys items and reports the local player's death; then the barrel goes.
+// Once per game frame, in the drawing between the barrels and the players: explodes every barrel
+// whose time has come. The blast runs along the four arms, destroys boxes (the host rolls their
+// items), sets off other barrels 50 ms later in the name of this barrel's owner, destroys items
+// and reports the local player's death; then the barrel goes.
 void BarrelStep();
 
-// Main loop step 11: a release of the "A" key asks for a barrel under the local player when it
-// is alive, has a free place and stands on a cell without one.
-void RequestBarrel();
+// Once per game frame: the action key was released, so the living local player asks for a
+// barrel when it has a free place and stands on a cell without one.
+void RequestBarrel(bool actionReleased);
 
 // Called for every cell a blast burns, after its effects (try-map's bots die this way; every
 // other player reports its own death).

@@ -37,7 +37,10 @@ void markBlast(CellMarks& danger, int column, int row, int strength) {
   for (int arm = 0; arm < 4; ++arm) {
     for (int i = 1; i <= strength; ++i) {
       int c = column + kDx[arm] * i, r = row + kDy[arm] * i;
-      if (!world.solid.inside(c, r) || world.solid.get(c, r) == 1 || world.box.get(c, r)) break;
+      if (!world.map.solid.inside(c, r) || world.map.solid.get(c, r) == 1 ||
+          world.round.box.get(c, r)) {
+        break;
+      }
       danger.set(c, r);
     }
   }
@@ -45,8 +48,8 @@ void markBlast(CellMarks& danger, int column, int row, int strength) {
 
 // Every cell a burning barrel will reach, and the reach of one more barrel when asked.
 CellMarks dangerMap(int extraColumn = -1, int extraRow = -1, int extraStrength = 0) {
-  CellMarks danger(world.solid.columns(), world.solid.rows());
-  for (const Barrel& barrel : world.barrels) {
+  CellMarks danger(world.map.solid.columns(), world.map.solid.rows());
+  for (const Barrel& barrel : world.round.barrels) {
     markBlast(danger, CellX(barrel.x), CellY(barrel.y), barrel.strength);
   }
   if (extraColumn >= 0) markBlast(danger, extraColumn, extraRow, extraStrength);
@@ -60,7 +63,7 @@ bool firstStepTo(int column, int row, Goal goal, Pass passes, int* nextColumn, i
   struct Visit {
     int column, row, firstColumn, firstRow;
   };
-  CellMarks seen(world.solid.columns(), world.solid.rows());
+  CellMarks seen(world.map.solid.columns(), world.map.solid.rows());
   std::deque<Visit> queue{{column, row, column, row}};
   seen.set(column, row);
   for (int visited = 0; !queue.empty() && visited < kBotSearchCells; ++visited) {
@@ -89,12 +92,12 @@ bool stepToShelter(int column, int row, const CellMarks& danger, int* nextColumn
 }
 
 bool boxNextTo(int column, int row) {
-  return world.box.get(column + 1, row) || world.box.get(column - 1, row) ||
-         world.box.get(column, row + 1) || world.box.get(column, row - 1);
+  return world.round.box.get(column + 1, row) || world.round.box.get(column - 1, row) ||
+         world.round.box.get(column, row + 1) || world.round.box.get(column, row - 1);
 }
 
 bool freePlace(const Player& bot) {
-  return static_cast<int64_t>(bot.ownBarrels.count()) < bot.barrelCapacity;
+  return BurningBarrels(bot) < bot.barrelCapacity;
 }
 
 BotDecision walkTo(int column, int row) {
@@ -111,7 +114,7 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
   int nextColumn = column, nextRow = row;
 
   if (!danger.get(column, row) && freePlace(bot) && boxNextTo(column, row) &&
-      (style.eager || rt::random(2) == 0) && !world.barrelAt.get(column, row)) {
+      (style.eager || rt::random(2) == 0) && !world.round.barrelAt.get(column, row)) {
     CellMarks after = dangerMap(column, row, bot.strength);
     if (stepToShelter(column, row, after, &nextColumn, &nextRow)) {
       BotDecision decision = walkTo(nextColumn, nextRow);
@@ -126,7 +129,7 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
     return {};
   }
   if (style.seeksItems) {
-    auto item = [](int c, int r) { return world.itemAt.get(c, r) != nullptr; };
+    auto item = [](int c, int r) { return world.round.itemAt.get(c, r) != nullptr; };
     auto safeFloor = [&](int c, int r) { return BotWalkable(c, r) && !danger.get(c, r); };
     if (firstStepTo(column, row, item, safeFloor, &nextColumn, &nextRow) &&
         (nextColumn != column || nextRow != row)) {
@@ -147,7 +150,7 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
 // Once its barrel burns under it, it waits; a bot with no box in reach blows up where it stands.
 BotDecision suicide(const Player& bot) {
   int column = CellX(bot.x), row = CellY(bot.y);
-  if (CellInDanger(column, row) || !freePlace(bot) || world.barrelAt.get(column, row)) return {};
+  if (CellInDanger(column, row) || !freePlace(bot) || world.round.barrelAt.get(column, row)) return {};
   BotDecision decision;
   if (boxNextTo(column, row)) {
     decision.placeBarrel = true;
@@ -165,8 +168,8 @@ BotDecision suicide(const Player& bot) {
 }  // namespace
 
 bool BotWalkable(int32_t column, int32_t row) {
-  return world.solid.inside(column, row) && world.solid.get(column, row) == 0 &&
-         world.box.get(column, row) == 0 && !world.barrelAt.get(column, row);
+  return world.map.solid.inside(column, row) && world.map.solid.get(column, row) == 0 &&
+         world.round.box.get(column, row) == 0 && !world.round.barrelAt.get(column, row);
 }
 
 bool CellInDanger(int32_t column, int32_t row) { return dangerMap().get(column, row); }

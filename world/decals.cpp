@@ -2,33 +2,17 @@
 
 #include "data/config.h"
 #include "data/resources.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
+#include "world/events.h"
 #include "world/rules_local.h"
 
 namespace {
 
-constexpr int kBloodClouds = 4;
-constexpr int kBloodDrops = 11;
 constexpr int32_t kPoolHalfSize = 48;
 constexpr int32_t kPartHalfSize = 32;
 constexpr int kPartScatter = 64;  // body parts land within +-32 pixels of the body
-
-void spillBlood(int x, int y) {
-  const ParticleType& cloud = *ParticleTypeByName("Blood Cloud 001");
-  for (int i = 0; i < kBloodClouds; ++i) SpawnParticle(cloud, x, y);
-  const ParticleType& drop = *ParticleTypeByName("Blood 001");
-  for (int i = 0; i < kBloodDrops; ++i) {
-    Particle* particle = SpawnParticle(drop, x, y);
-    if (!particle) continue;
-    // Each drop flies a little slower than the last, so the splash has depth.
-    float factor = 1.0f - static_cast<float>(rt::random(50)) / 100.0f;
-    particle->velocityX *= factor;
-    particle->velocityY *= factor;
-  }
-}
 
 void leaveBody(float x, float y) {
   uint32_t fadeAt = rt::frame.now + static_cast<uint32_t>(config.deadBodyTime) * 1000u;
@@ -48,7 +32,7 @@ int32_t pointsOf(const Player& player) {
 
 Decal* AddDecal(int32_t sprite, float x, float y, int32_t halfWidth, int32_t halfHeight,
                 uint32_t fadeAt) {
-  Decal* decal = world.decals.append();
+  Decal* decal = world.round.decals.append();
   decal->sprite = sprite;
   decal->rotation = rt::random(359);
   decal->x = x;
@@ -65,12 +49,7 @@ bool ApplyKill(int32_t victimId, int32_t killerId) {
   Player* killer = FindPlayer(killerId);
   if (!victim || !killer || victim->dead) return false;
 
-  if (config.blood) spillBlood(WholePixel(victim->x), WholePixel(victim->y));
-  if (config.deadBodyTime != 0 && std::isfinite(victim->x) && std::isfinite(victim->y)) {
-    leaveBody(victim->x, victim->y);
-  }
   victim->dead = 1;
-
   if (victim == killer) {
     victim->selfKills = SaturatingAdd(victim->selfKills, 1);
     victim->deaths = SaturatingAdd(victim->deaths, 1);
@@ -81,6 +60,15 @@ bool ApplyKill(int32_t victimId, int32_t killerId) {
     killer->points = pointsOf(*killer);
   }
   rt::logLine("KILL", "player %d killed by player %d", victimId, killerId);
-  // The kill line for the message list is added by the caller (the chat box owns that list).
+  WorldEvent event{WorldEventType::kPlayerKilled};
+  event.player = victim;
+  event.other = killer;
+  event.x = WholePixel(victim->x);
+  event.y = WholePixel(victim->y);
+  NotifyWorld(event);
+  // The body stays behind, under the blood the event has spilt.
+  if (config.deadBodyTime != 0 && std::isfinite(victim->x) && std::isfinite(victim->y)) {
+    leaveBody(victim->x, victim->y);
+  }
   return true;
 }

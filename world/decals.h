@@ -1,4 +1,4 @@
-// Deaths on the ground: blood, the decals that stay behind, and the world side of a kill.
+// Deaths on the ground: the decals that stay behind, and the world side of a kill.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,7 @@
 Decal* AddDecal(int32_t sprite, float x, float y, int32_t halfWidth, int32_t halfHeight,
                 uint32_t fadeAt);
 
-// On the echoed death report: blood (when "Blood" is on), the body's decals (unless
-// "DeadBodyTime" is 0), the victim's dead flag and the scores. An unknown victim or killer, or a
-// victim already dead, changes nothing and gives false; the caller adds the kill line to the
-// message list only on true.
+// On the echoed death report: the victim's dead flag and the scores, the kill reported (blood and
+// the kill line follow it), then the body's decals unless "DeadBodyTime" is 0. An unknown victim
+// or killer, or a victim already dead, changes nothing and gives false.
 bool ApplyKill(int32_t victimId, int32_t killerId);

@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/audio.h"
 #include "data/config.h"
 #include "data/resources.h"
-#include "render/animation.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
 #include "world/barrels.h"
+#include "world/events.h"
 #include "world/messages.h"
 #include "world/rules_local.h"
 
@@ -31,12 +28,18 @@ constexpr ItemKind kKinds[kItemKindRows] = {
 constexpr int kDropRoll = 75;  // a box drops something when the first roll is at most this
 constexpr int32_t kMinCapacity = 1, kMaxCapacity = 10;
 constexpr int32_t kFuseStep = 500;  // ms
-constexpr float kItemLightIntensity = 0.25f;
 
-int32_t nextItemId = 1;
+void notifyItem(WorldEventType type, Item& item) {
+  WorldEvent event{type};
+  event.item = &item;
+  event.x = WholePixel(item.x);
+  event.y = WholePixel(item.y);
+  event.colour = item.colour;
+  NotifyWorld(event);
+}
 
 void addNotice(const Item& item) {
-  ItemNotice* notice = world.notices.append();
+  ItemNotice* notice = world.round.notices.append();
   notice->colour = item.colour;
   notice->iconSprite = item.iconSprite;
   notice->name = item.name;
@@ -52,7 +55,7 @@ const ItemKind* ItemKindRow(int32_t row) {
 }
 
 Item* FindItem(int32_t id) {
-  for (Item& item : world.items) {
+  for (Item& item : world.round.items) {
     if (item.id == id) return &item;
   }
   return nullptr;
@@ -61,8 +64,8 @@ Item* FindItem(int32_t id) {
 int32_t NewItemId() {
   // A counter, skipping what is still alive; there are never 2^31 items, so this ends.
   for (;;) {
-    int32_t id = nextItemId;
-    nextItemId = nextItemId == INT32_MAX ? 1 : nextItemId + 1;
+    int32_t id = world.nextItemId;
+    world.nextItemId = id == INT32_MAX ? 1 : id + 1;
     if (!FindItem(id)) return id;
   }
 }
@@ -78,9 +81,9 @@ Item* CreateItem(int32_t row, float x, float y, int32_t id) {
     rt::logLine("ITEM", "item id %d already in use", id);
     return nullptr;
   }
-  if (Item* older = world.itemAt.get(column, cellRow)) RemoveItem(older);
+  if (Item* older = world.round.itemAt.get(column, cellRow)) RemoveItem(older);
 
-  Item* item = world.items.append();
+  Item* item = world.round.items.append();
   item->id = id != 0 ? id : NewItemId();
   item->kind = kind->kind;
   item->name = kind->name;
@@ -94,34 +97,23 @@ Item* CreateItem(int32_t row, float x, float y, int32_t id) {
   item->y = y;
   item->cellX = column;
   item->cellY = cellRow;
-  world.itemAt.set(column, cellRow, item);
-  if (kind->animation) {
-    auto animation = static_cast<uint32_t>(kind->animation);
-    item->animation = CreateAnimationInstance(rt::kAnyNumber, animation, false);
-    PlayAnimation(item->animation);
-  }
-  item->light = AddLight(kLightPoint, kItemLightSize, kItemLightSize, WholePixel(x), WholePixel(y),
-                         kind->colour, kItemLightIntensity, 0);
+  item->animation = kind->animation;
+  world.round.itemAt.set(column, cellRow, item);
   rt::logLine("ITEM", "item %d \"%s\" at cell %d,%d", item->id, kind->name, column, cellRow);
+  notifyItem(WorldEventType::kItemCreated, *item);
   return item;
 }
 
 void RemoveItem(Item* item) {
   if (!item) return;
-  if (world.itemAt.get(item->cellX, item->cellY) == item) {
-    world.itemAt.set(item->cellX, item->cellY, nullptr);
+  notifyItem(WorldEventType::kItemRemoved, *item);
+  if (world.round.itemAt.get(item->cellX, item->cellY) == item) {
+    world.round.itemAt.set(item->cellX, item->cellY, nullptr);
   }
-  if (item->animation) FreeAnimationInstance(item->animation);
-  if (item->light) RemoveLight(item->light);
-  if (item->emitter) RemoveEmitter(item->emitter);
-  world.items.remove(item);
+  world.round.items.remove(item);
 }
 
 void RemoveItemById(int32_t id) { RemoveItem(FindItem(id)); }
-
-void ClearItems() {
-  while (!world.items.empty()) RemoveItem(&world.items.front());
-}
 
 Item* DropItem(float x, float y) {
   if (rt::random(100) > kDropRoll) return nullptr;
@@ -191,11 +183,11 @@ void PickUpItems() {
   Player* player = world.localPlayer;
   // A dead player's body lies still; it takes nothing from the living.
   if (!player || player->dead) return;
-  for (auto it = world.items.begin(); it != world.items.end();) {
+  for (auto it = world.round.items.begin(); it != world.round.items.end();) {
     Item& item = *it++;
     float reach = item.radius;
     if (!(SquaredDistance(player->x, player->y, item.x, item.y) < reach * reach)) continue;
-    PlayItemSound(item.x, item.y);
+    notifyItem(WorldEventType::kItemTaken, item);
     int32_t type = 0, value = 0;
     if (ApplyItemEffect(*player, item.kind, &type, &value)) {
       SendAbility(type, player->id, value);

@@ -21,19 +21,16 @@ const ItemKind* ItemKindRow(int32_t row);
 
 inline constexpr float kItemSize = 64.0f;
 inline constexpr float kItemRadius = 32.0f;
-inline constexpr int kItemLightSize = 128;
 
-// Creates an item of a row at the centre (x, y) of its cell, with its animation and light. id 0
-// asks for a new identifier unique among the live items. Returns null for an empty row, a
-// position off the map or an id already in use (all possible in a message); an older item in
-// the same cell gives way.
+// Creates an item of a row at the centre (x, y) of its cell. id 0 asks for a new identifier
+// unique among the live items. Returns null for an empty row, a position off the map or an id
+// already in use (all possible in a message); an older item in the same cell gives way.
 Item* CreateItem(int32_t row, float x, float y, int32_t id);
-// Clears its cell, frees its animation, light and emitter and deletes it.
+// Clears its cell and deletes it.
 void RemoveItem(Item* item);
 // On the echoed item-taken message; an id that names no item does nothing.
 void RemoveItemById(int32_t id);
 Item* FindItem(int32_t id);
-void ClearItems();
 // A 32-bit identifier that no live item has, never 0.
 int32_t NewItemId();
 
@@ -47,5 +44,5 @@ bool ApplyItemEffect(Player& player, int32_t kind, int32_t* type, int32_t* value
 // On the echoed ability message (type 4, 5 or 6): that player's value, brought into its range.
 void SetAbility(int32_t type, int32_t id, int32_t value);
 
-// Main loop step 11: the living local player takes every item it touches.
+// Once per game frame: the living local player takes every item it touches.
 void PickUpItems();

@@ -5,46 +5,17 @@
 #include <map>
 #include <utility>
 
-#include "data/resources.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
+#include "world/events.h"
 #include "world/world.h"
 
 namespace {
 
-// The map exists once; loadMap replaces it and clearMap empties it.
-struct MapState {
-  MapHeader header;
-  std::vector<MapCell> cells;  // as many as the file held; the rest of the layers is empty
-  std::map<int32_t, TileSet> tileSets;
-  rt::Map<TilePicture> pictures;
-  rt::Map<TileKind> kinds;
-  int32_t tileSetCounter = 0;
-  int64_t picturePixels = 0;  // decoded so far for this map, against kMaxTilePicturePixels
-  int32_t mouseTileWidth = 96, mouseTileHeight = 96;
-};
-
-MapState& state() {
-  static MapState s;
-  return s;
-}
-
 const MapCell kEmptyCell{};
 
-// Far beyond any map (1024 cells of 1024 pixels), near enough to zero that the engines' sums
-// of positions and sizes stay inside an int.
-constexpr int32_t kMaxWorldCoordinate = 1 << 24;
-constexpr int32_t kMaxLightSide = 4096;
-constexpr int32_t kMaxEmitterArea = 4096;
-constexpr int32_t kMaxTimeMs = 60000;
-// Emitted particles must die: lifetimes are bounded and a fading particle loses at least this
-// much alpha per step (255 alpha in about ten seconds of steps).
-constexpr int32_t kMaxParticleLifetime = 10000;
-constexpr float kMinAlphaLoss = 0.25f;
 constexpr float kBoxSpawnDistance = 128.0f;
 
 // A file name that stays inside its folder.
@@ -55,15 +26,6 @@ bool plainFileName(const std::string& name, size_t maxLength) {
     if (c < 32 || c == '/' || c == '\\' || c == ':') return false;
   }
   return name.front() != ' ' && name.back() != ' ';
-}
-
-float finiteWithin(float value, float limit) {
-  if (!std::isfinite(value)) return 0;
-  return std::clamp(value, -limit, limit);
-}
-
-int32_t coordinate(int32_t value) {
-  return std::clamp(value, -kMaxWorldCoordinate, kMaxWorldCoordinate);
 }
 
 void freePicture(TilePicture& picture) {
@@ -81,7 +43,7 @@ void freePicture(TilePicture& picture) {
 }
 
 void discardTileSets() {
-  MapState& s = state();
+  LoadedMap& s = world.map;
   for (auto& [name, picture] : s.pictures) freePicture(picture);
   s.pictures.clear();
   s.kinds.clear();
@@ -99,7 +61,7 @@ bool pictureAllowed(const std::vector<uint8_t>& bytes, int64_t* pixels) {
     return false;
   }
   *pixels = width * height;
-  return state().picturePixels + *pixels <= kMaxTilePicturePixels;
+  return world.map.picturePixels + *pixels <= kMaxTilePicturePixels;
 }
 
 void makePreview(TilePicture& picture) {
@@ -120,7 +82,7 @@ void decodePicture(TilePicture& picture, bool makePreviews) {
   }
   picture.image = rt::decodeImage(rt::kAnyNumber, picture.bytes.data(), picture.bytes.size());
   if (!picture.image) return;
-  state().picturePixels += pixels;
+  world.map.picturePixels += pixels;
   picture.sprite = rt::createSpriteFromImage(rt::kAnyNumber, picture.image);
   if (picture.sprite) picture.sprite3D = rt::createSprite3D(rt::kAnyNumber, picture.sprite);
   if (makePreviews) makePreview(picture);
@@ -128,8 +90,8 @@ void decodePicture(TilePicture& picture, bool makePreviews) {
 
 void addKinds(const TileSetFile& file) {
   for (const TileSetFileKind& kind : file.kinds) {
-    if (state().kinds.find(kind.name)) continue;
-    TileKind* k = state().kinds.add(kind.name);
+    if (world.map.kinds.find(kind.name)) continue;
+    TileKind* k = world.map.kinds.add(kind.name);
     k->name = kind.name;
     k->value = kind.value;
     k->text = kind.text;
@@ -138,8 +100,8 @@ void addKinds(const TileSetFile& file) {
 
 void addPictures(TileSetFile& file, bool makePreviews) {
   for (TileSetFilePicture& picture : file.pictures) {
-    if (state().pictures.find(picture.name)) continue;
-    TilePicture* p = state().pictures.add(picture.name);
+    if (world.map.pictures.find(picture.name)) continue;
+    TilePicture* p = world.map.pictures.add(picture.name);
     p->name = picture.name;
     p->byteLength = static_cast<int32_t>(picture.bytes.size());
     p->bytes = std::move(picture.bytes);
@@ -156,7 +118,7 @@ void addTiles(TileSet& set, const TileSetFile& file, bool makePreviews) {
     tile->kindName = entry.kindName;
     tile->displayValue = entry.displayValue;
     tile->terrain = entry.terrain;
-    if (const TilePicture* picture = state().pictures.find(entry.pictureName)) {
+    if (const TilePicture* picture = world.map.pictures.find(entry.pictureName)) {
       tile->picture = picture->sprite3D;
       if (makePreviews) tile->preview = picture->preview3D;
     }
@@ -168,12 +130,12 @@ void addTiles(TileSet& set, const TileSetFile& file, bool makePreviews) {
 void takeTileSize(int32_t width, int32_t height) {
   bool sensible = width >= kMinTileSize && width <= kMaxTileSize && height >= kMinTileSize &&
                   height <= kMaxTileSize;
-  world.tileWidth = sensible ? width : 96;
-  world.tileHeight = sensible ? height : 96;
+  world.map.tileWidth = sensible ? width : 96;
+  world.map.tileHeight = sensible ? height : 96;
 }
 
 void resolveCells(const MapFile& file) {
-  MapState& s = state();
+  LoadedMap& s = world.map;
   s.cells.assign(file.cells.size(), MapCell{});
   size_t columns = static_cast<size_t>(file.lastColumn) + 1;
   size_t rows = static_cast<size_t>(file.lastRow) + 1;
@@ -187,89 +149,25 @@ void resolveCells(const MapFile& file) {
     cell.tile = findTile(stored.tileSet, stored.tile);
     if (!cell.tile || cell.tile->terrain <= 0) continue;
     size_t inLayer = i % (columns * rows);
-    world.solid.set(static_cast<int>(inLayer % columns), static_cast<int>(inLayer / columns),
+    world.map.solid.set(static_cast<int>(inLayer % columns), static_cast<int>(inLayer / columns),
                     static_cast<uint8_t>(cell.tile->terrain & 0xFF));
   }
 }
 
-void addMapLight(const MapLight& stored) {
-  if (stored.shape < kLightPoint || stored.shape > kLightPlane) return;
-  Light* light = Lights().append();
-  light->sprite3D = LightShapeSprite(stored.shape);
-  light->red = static_cast<uint8_t>(stored.colour & 0xFF);
-  light->green = static_cast<uint8_t>(stored.colour >> 8 & 0xFF);
-  light->blue = static_cast<uint8_t>(stored.colour >> 16 & 0xFF);
-  light->x = coordinate(stored.x);
-  light->y = coordinate(stored.y);
-  light->width = std::clamp(stored.width, 0, kMaxLightSide);
-  light->height = std::clamp(stored.height, 0, kMaxLightSide);
-  light->halfWidth = light->width / 2;
-  light->halfHeight = light->height / 2;
-  light->screenX = light->x - state().header.scrollX;
-  light->screenY = light->y - state().header.scrollY;
-  light->intensity = std::max(0.0f, finiteWithin(stored.intensity, 16.0f));
-  light->rotation = stored.rotation;
-  light->active = stored.active;
-  light->shape = stored.shape;
-  light->flicker = stored.flicker != 0 ? 1 : 0;
-  light->flickerAmount = std::max(0.0f, finiteWithin(stored.flickerAmount, 1.0f));
-  light->flickerInterval = std::clamp(stored.flickerInterval, 0, kMaxTimeMs);
-}
-
-// The texture an emitter's key names in the particle texture map; a blank or unknown key gives
-// none, so such an emitter's particles are not drawn.
-rt::Handle particleTexture(const std::string& key) {
-  if (key.empty()) return 0;
-  const ParticleTexture* texture = ParticleTextures().find(key);
-  return texture ? texture->sprite3D : 0;
-}
-
-void addMapEmitter(const MapEmitter& stored) {
-  ParticleType type;
-  type.unused = stored.first;
-  type.active = stored.active;
-  type.areaWidth = std::clamp(stored.areaWidth, 0, kMaxEmitterArea);
-  type.areaHeight = std::clamp(stored.areaHeight, 0, kMaxEmitterArea);
-  type.halfAreaWidth = type.areaWidth / 2;
-  type.halfAreaHeight = type.areaHeight / 2;
-  type.interval = std::clamp(stored.interval, 0, kMaxTimeMs);
-  type.textureKey = rt::trim(stored.textureKey);
-  type.texture = particleTexture(type.textureKey);
-  type.lifetime = std::clamp(stored.lifetime, 0, kMaxParticleLifetime);
-  type.extraLifetime = std::clamp(stored.extraLifetime, 0, kMaxParticleLifetime);
-  type.startSize = std::max(0.0f, finiteWithin(stored.startSize, 1024.0f));
-  type.sizeChange = finiteWithin(stored.sizeChange, 16.0f);
-  type.speed = finiteWithin(stored.speed, 1000.0f);
-  type.minAngle = std::clamp(stored.minAngle, -3600, 3600);
-  type.maxAngle = std::clamp(stored.maxAngle, type.minAngle, type.minAngle + 3600);
-  type.driftFactor = finiteWithin(stored.driftFactor, 100.0f);
-  type.sourceBlend = std::clamp(stored.sourceBlend, 1, 10);
-  type.destinationBlend = std::clamp(stored.destinationBlend, 1, 10);
-  type.startAlpha = std::clamp(finiteWithin(stored.startAlpha, 255.0f), 0.0f, 255.0f);
-  float loss = finiteWithin(stored.alphaLoss, 255.0f);
-  type.alphaLoss = loss <= 0 ? 0 : std::max(loss, kMinAlphaLoss);
-  int32_t x = coordinate(stored.x), y = coordinate(stored.y);
-  type.x = x;
-  type.y = y;
-  type.screenX = x - state().header.scrollX;
-  type.screenY = y - state().header.scrollY;
-  AddEmitter(type, x, y);
-}
-
-void applyEffects(const MapFile& file) {
-  SetAmbientColour(file.ambientColour);
-  SetOverlayColour(file.overlayColour);
-  ClearLights();
-  for (const MapLight& light : file.lights) addMapLight(light);
-  SetParticleDrift(file.driftEnabled != 0, finiteWithin(file.driftX, 100.0f),
-                   finiteWithin(file.driftY, 100.0f));
-  ClearEmitters();
-  ClearParticles();
-  for (const MapEmitter& emitter : file.emitters) addMapEmitter(emitter);
+// Kept as read; the presentation checks what it takes.
+void takeEffects(MapFile& file) {
+  MapEffects& e = world.map.effects;
+  e.ambientColour = file.ambientColour;
+  e.overlayColour = file.overlayColour;
+  e.lights = std::move(file.lights);
+  e.driftEnabled = file.driftEnabled != 0;
+  e.driftX = file.driftX;
+  e.driftY = file.driftY;
+  e.emitters = std::move(file.emitters);
 }
 
 void startHeader(const MapFile& file) {
-  MapHeader& h = state().header;
+  MapHeader& h = world.map.header;
   h = MapHeader{};
   h.text1 = file.text1;
   h.text2 = file.text2;
@@ -279,8 +177,8 @@ void startHeader(const MapFile& file) {
   h.lastLayer = file.lastLayer;
   h.headerValue = file.headerValue;
   h.layerOpacity.assign(size_t{file.lastLayer} + 1, 255);
-  world.solid.reset(file.lastColumn + 1, file.lastRow + 1);
-  state().cells.clear();
+  world.map.solid.reset(file.lastColumn + 1, file.lastRow + 1);
+  world.map.cells.clear();
 }
 
 }  // namespace
@@ -299,7 +197,7 @@ bool loadTileSet(const std::string& folder, const std::string& fileName, bool ma
     rt::logLine("MAP", "tile set %s refused: too many entries", fileName.c_str());
     return false;
   }
-  MapState& s = state();
+  LoadedMap& s = world.map;
   if (s.pictures.count() == 0) takeTileSize(file.tileWidth, file.tileHeight);
   addKinds(file);
   addPictures(file, makePreviews);
@@ -324,19 +222,20 @@ bool loadMap(const std::string& mapPath, const std::string& tileSetFolder, bool 
   }
   startHeader(file);
   discardTileSets();
-  MapHeader& h = state().header;
+  MapHeader& h = world.map.header;
   for (const std::string& name : file.tileSetNames) {
     h.tileSetNames.push_back(name);
     loadTileSet(tileSetFolder, name, makePreviews);
   }
-  h.pixelWidth = (h.lastColumn + 1) * world.tileWidth;
-  h.pixelHeight = (h.lastRow + 1) * world.tileHeight;
+  h.pixelWidth = (h.lastColumn + 1) * world.map.tileWidth;
+  h.pixelHeight = (h.lastRow + 1) * world.map.tileHeight;
   resolveCells(file);
   h.spawnPoints = file.spawnPoints;
-  applyEffects(file);
+  takeEffects(file);
   rt::logLine("MAP", "%s.map loaded: %dx%d cells, %d layers, %zu tile sets, %zu spawn points",
               mapPath.c_str(), h.lastColumn + 1, h.lastRow + 1, h.lastLayer + 1,
-              state().tileSets.size(), h.spawnPoints.size());
+              world.map.tileSets.size(), h.spawnPoints.size());
+  NotifyWorld({WorldEventType::kMapLoaded});
   return true;
 }
 
@@ -346,49 +245,47 @@ bool loadMapNamed(const std::string& name) {
 }
 
 void generateBoxes(bool enabled) {
-  const MapHeader& h = state().header;
+  const MapHeader& h = world.map.header;
   int columns = h.lastColumn + 1, rows = h.lastRow + 1;
-  world.box.reset(columns, rows);
-  world.barrelAt.reset(columns, rows);
-  world.itemAt.reset(columns, rows);
+  world.round.box.reset(columns, rows);
+  world.round.barrelAt.reset(columns, rows);
+  world.round.itemAt.reset(columns, rows);
   if (!enabled) return;
   const float limit = kBoxSpawnDistance * kBoxSpawnDistance;
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
       const MapCell& ground = mapCell(0, column, row);
-      if (world.solid.get(column, row) != 0 || !ground.tile || ground.tile->picture == 0) continue;
+      if (world.map.solid.get(column, row) != 0 || !ground.tile || !ground.tile->picture) continue;
       if (rt::random(100) <= 20) continue;
-      double centreX = static_cast<double>(column * world.tileWidth + world.tileWidth / 2);
-      double centreY = static_cast<double>(row * world.tileHeight + world.tileHeight / 2);
+      double centreX = static_cast<double>(column * world.map.tileWidth + world.map.tileWidth / 2);
+      double centreY = static_cast<double>(row * world.map.tileHeight + world.map.tileHeight / 2);
       bool nearSpawn = std::any_of(h.spawnPoints.begin(), h.spawnPoints.end(),
                                    [&](const SpawnPoint& p) {
                                      double dx = p.x - centreX, dy = p.y - centreY;
                                      return dx * dx + dy * dy < limit;
                                    });
-      if (!nearSpawn) world.box.set(column, row, 1);
+      if (!nearSpawn) world.round.box.set(column, row, 1);
     }
   }
 }
 
 void clearMap() {
   discardTileSets();
-  state().header = MapHeader{};
-  state().cells.clear();
-  world.solid.reset(1, 1);
-  world.box.reset(1, 1);
-  world.barrelAt.reset(1, 1);
-  world.itemAt.reset(1, 1);
+  world.map = LoadedMap{};
+  world.round.box.reset(1, 1);
+  world.round.barrelAt.reset(1, 1);
+  world.round.itemAt.reset(1, 1);
 }
 
 // ---- Reading the loaded map ------------------------------------------------------------------
 
-const MapHeader& mapHeader() { return state().header; }
-int32_t mapColumns() { return state().header.lastColumn + 1; }
-int32_t mapRows() { return state().header.lastRow + 1; }
-int32_t mapLayers() { return int32_t{state().header.lastLayer} + 1; }
+const MapHeader& mapHeader() { return world.map.header; }
+int32_t mapColumns() { return world.map.header.lastColumn + 1; }
+int32_t mapRows() { return world.map.header.lastRow + 1; }
+int32_t mapLayers() { return int32_t{world.map.header.lastLayer} + 1; }
 
 const MapCell& mapCell(int layer, int column, int row) {
-  const MapHeader& h = state().header;
+  const MapHeader& h = world.map.header;
   if (layer < 0 || column < 0 || row < 0 || layer > h.lastLayer || column > h.lastColumn ||
       row > h.lastRow) {
     return kEmptyCell;
@@ -397,12 +294,12 @@ const MapCell& mapCell(int layer, int column, int row) {
   size_t rows = static_cast<size_t>(h.lastRow) + 1;
   size_t index = (static_cast<size_t>(layer) * rows + static_cast<size_t>(row)) * columns +
                  static_cast<size_t>(column);
-  return index < state().cells.size() ? state().cells[index] : kEmptyCell;
+  return index < world.map.cells.size() ? world.map.cells[index] : kEmptyCell;
 }
 
 const TileSet* findTileSet(int32_t number) {
-  auto it = state().tileSets.find(number);
-  return it == state().tileSets.end() ? nullptr : &it->second;
+  auto it = world.map.tileSets.find(number);
+  return it == world.map.tileSets.end() ? nullptr : &it->second;
 }
 
 const Tile* findTile(int32_t tileSetNumber, int32_t tileNumber) {
@@ -412,13 +309,13 @@ const Tile* findTile(int32_t tileSetNumber, int32_t tileNumber) {
   return it == set->byNumber.end() ? nullptr : it->second;
 }
 
-const TilePicture* findTilePicture(const std::string& name) { return state().pictures.find(name); }
-const TileKind* findTileKind(const std::string& name) { return state().kinds.find(name); }
-size_t tileSetCount() { return state().tileSets.size(); }
-size_t tilePictureCount() { return state().pictures.count(); }
+const TilePicture* findTilePicture(const std::string& name) { return world.map.pictures.find(name); }
+const TileKind* findTileKind(const std::string& name) { return world.map.kinds.find(name); }
+size_t tileSetCount() { return world.map.tileSets.size(); }
+size_t tilePictureCount() { return world.map.pictures.count(); }
 
 const SpawnPoint* spawnPointFor(size_t playerIndex) {
-  const std::vector<SpawnPoint>& points = state().header.spawnPoints;
+  const std::vector<SpawnPoint>& points = world.map.header.spawnPoints;
   if (points.empty()) return nullptr;
   return &points[playerIndex % points.size()];
 }
@@ -426,11 +323,11 @@ const SpawnPoint* spawnPointFor(size_t playerIndex) {
 // ---- Mouse handling ----------------------------------------------------------------------
 
 void setTileSize(int32_t width, int32_t height) {
-  state().mouseTileWidth = width;
-  state().mouseTileHeight = height;
+  world.map.mouseTileWidth = width;
+  world.map.mouseTileHeight = height;
 }
-int32_t mouseTileWidth() { return state().mouseTileWidth; }
-int32_t mouseTileHeight() { return state().mouseTileHeight; }
+int32_t mouseTileWidth() { return world.map.mouseTileWidth; }
+int32_t mouseTileHeight() { return world.map.mouseTileHeight; }
 
 // ---- Map names and the map list ----------------------------------------------------------
 

@@ -1,6 +1,7 @@
-// The loaded map: its header, tile sets with their pictures, the tile layers, spawn points, and
-// the loaders that fill them (and the world's solid grid, lights, drift and emitters) from
-// "Data\Maps\<name>.map" and the tile-set files in "Data\TileSets\".
+// The loaded map: its header, tile sets with their pictures, the tile layers, spawn points, the
+// solid grid and the cell size, and what the file gives the presentation (lights, emitters,
+// colours, drift); and the loaders that fill it from "Data\Maps\<name>.map" and the tile-set
+// files in "Data\TileSets\". It lives in world.map.
 //
 // Maps are files players download and share. Every count and size in them is checked against
 // the bytes there are and the limits below before anything is allocated; a map that breaks a
@@ -8,17 +9,20 @@
 // or tile stays empty, and a file that ends early loads what it holds.
 //
 // The drawing side reads mapHeader() and mapCell(); both stay valid until the next loadMap or
-// clearMap.
+// clearMap. A successful load is reported as a world event, after which render/ puts up the
+// map's lights and emitters.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "runtime/containers.h"
 #include "runtime/objects.h"
+#include "world/grid.h"
 #include "world/map_file.h"
 
 // Largest files we read at all; the size and count limits are in world/map_file.h.
@@ -88,12 +92,43 @@ struct MapCell {
   int32_t rotation = 0;  // degrees, clockwise on screen
 };
 
+// What a map file gives the presentation, kept as read (render/ checks the values).
+struct MapEffects {
+  uint32_t ambientColour = 0;
+  int32_t overlayColour = 0;  // below 1: no overlay
+  std::vector<MapLight> lights;
+  bool driftEnabled = false;
+  float driftX = 0, driftY = 0;
+  std::vector<MapEmitter> emitters;
+};
+
+// The map of the round. Tiles point into their tile sets, so the record is never copied; a load
+// replaces it in place.
+struct LoadedMap {
+  LoadedMap() = default;
+  LoadedMap(const LoadedMap&) = delete;
+  LoadedMap& operator=(const LoadedMap&) = delete;
+  LoadedMap(LoadedMap&&) = default;
+  LoadedMap& operator=(LoadedMap&&) = default;
+
+  MapHeader header;
+  std::vector<MapCell> cells;  // as many as the file held; the rest of the layers is empty
+  std::map<int32_t, TileSet> tileSets;
+  rt::Map<TilePicture> pictures;
+  rt::Map<TileKind> kinds;
+  int32_t tileSetCounter = 0;
+  int64_t picturePixels = 0;  // decoded so far for this map, against kMaxTilePicturePixels
+  int32_t mouseTileWidth = 96, mouseTileHeight = 96;
+  int32_t tileWidth = 96, tileHeight = 96;  // the cell size, from the first tile set
+  Grid<uint8_t> solid;  // non-zero stops players, 1 (a wall) stops blasts too
+  MapEffects effects;
+};
+
 // ---- Loading -------------------------------------------------------------------------------
 
 // Reads mapPath + ".map" and its tile sets from tileSetFolder (both game paths, e.g.
-// "Data\Maps\Arena" and "Data\TileSets\"), replacing the previous map, and fills the solid grid,
-// the tile size, the lights, ambient and overlay colours, drift and emitters. False when the
-// file cannot be read or breaks a limit; then nothing has changed.
+// "Data\Maps\Arena" and "Data\TileSets\") into world.map, replacing the previous map, and
+// reports it. False when the file cannot be read or breaks a limit; then nothing has changed.
 bool loadMap(const std::string& mapPath, const std::string& tileSetFolder, bool makePreviews);
 // The round start's form: "Data\Maps\" + name, "Data\TileSets\", no previews. Refuses names
 // that are not isSafeMapName.
@@ -102,13 +137,13 @@ bool loadMapNamed(const std::string& name);
 // nothing changed) when the name is not a plain file name or the file cannot be read.
 bool loadTileSet(const std::string& folder, const std::string& fileName, bool makePreviews);
 
-// Re-creates the box, barrel and item grids at the map's size, all empty; when enabled (the
-// host) puts boxes on free floor: never on a non-zero solid cell, never where layer 0 has no
+// Re-creates the round's box, barrel and item grids at the map's size, all empty; when enabled
+// (the host) puts boxes on free floor: never on a non-zero solid cell, never where layer 0 has no
 // drawable tile, never within 128 pixels of a spawn point, and else with 80 chances in 101.
 void generateBoxes(bool enabled);
 
-// Forgets the map: header, tile sets, pictures, kinds and layers; the world's grids go back to
-// one cell. Lights and emitters belong to their engines and are cleared there.
+// Forgets the map: header, tile sets with their pictures, kinds, layers and effects; the grids
+// go back to one cell.
 void clearMap();
 
 // ---- Reading the loaded map ------------------------------------------------------------------

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "data/config.h"
-#include "render/animation.h"
 #include "runtime/frame.h"
-#include "runtime/input.h"
+#include "world/angles.h"
 #include "world/rules_local.h"
 
 namespace {
@@ -16,9 +14,6 @@ constexpr float kBodyTurnPerStep = 7.0f;  // degrees per 10 ms
 constexpr float kBodySnap = 10.0f;        // closer than this, the body simply faces the way
 // Speeds travel in the player record; a move longer than this is not taken at face value.
 constexpr float kMaxMoveLength = 4096.0f;
-
-uint32_t lastLocalStep = 0;
-uint32_t lastRemoteStep = 0;
 
 int sign(float value) { return value > 0 ? 1 : value < 0 ? -1 : 0; }
 
@@ -30,8 +25,8 @@ bool probeBlocked(const Player& player, float probeX, float probeY) {
   if (!(probeX >= 0) || !(probeY >= 0)) return true;
   int32_t column = CellX(probeX), row = CellY(probeY);
   if (!OnMap(column, row)) return true;
-  if (world.solid.get(column, row) != 0 || world.box.get(column, row) != 0) return true;
-  const Barrel* barrel = world.barrelAt.get(column, row);
+  if (world.map.solid.get(column, row) != 0 || world.round.box.get(column, row) != 0) return true;
+  const Barrel* barrel = world.round.barrelAt.get(column, row);
   if (!barrel) return false;
   return SquaredDistance(probeX, probeY, barrel->x, barrel->y) <
          SquaredDistance(player.x, player.y, barrel->x, barrel->y);
@@ -58,7 +53,7 @@ void moveOnce(Player& player, float mx, float my) {
 
 // The largest piece that cannot carry a probe over a whole cell.
 float pieceLength() {
-  int cell = std::min(world.tileWidth, world.tileHeight);
+  int cell = std::min(world.map.tileWidth, world.map.tileHeight);
   return std::max(1.0f, static_cast<float>(cell / 2));
 }
 
@@ -78,15 +73,6 @@ void turnUpperBody(Player& player, float factor) {
 }
 
 }  // namespace
-
-MoveKeys ReadMoveKeys() {
-  MoveKeys keys;
-  keys.up = rt::keyPushed(config.controlUp);
-  keys.down = rt::keyPushed(config.controlDown);
-  keys.left = rt::keyPushed(config.controlLeft);
-  keys.right = rt::keyPushed(config.controlRight);
-  return keys;
-}
 
 bool KeyDirection(MoveKeys keys, int32_t* direction) {
   int dy = keys.up ? -1 : keys.down ? 1 : 0;
@@ -127,21 +113,18 @@ void MovePlayer(Player& player, MoveKeys keys, float factor) {
   if (player.dead) return;
   float step = player.speed * factor;
   int32_t direction = 0;
-  if (!KeyDirection(keys, &direction)) {
-    AnimatePlayerBody(player.body, false, true);
-    return;
-  }
+  player.walking = KeyDirection(keys, &direction);
+  if (!player.walking) return;
   player.direction = direction;
   turnUpperBody(player, factor);
-  AnimatePlayerBody(player.body, true, true);
   MoveWithCollision(player, direction, step);
 }
 
-void LocalMovementStep() {
-  float factor = FrameFactor(rt::frame.now, &lastLocalStep);
+void LocalMovementStep(MoveKeys keys) {
+  float factor = FrameFactor(rt::frame.now, &world.lastLocalStep);
   Player* player = world.localPlayer;
   if (!player || player->dead) return;
-  MovePlayer(*player, ReadMoveKeys(), factor);
+  MovePlayer(*player, keys, factor);
 }
 
 void MoveRemotePlayers(float factor) {
@@ -167,8 +150,10 @@ void MoveRemotePlayers(float factor) {
       player.y -= step;
       code -= 2;
     }
-    AnimatePlayerBody(player.body, code != 0, false);
+    player.walking = code != 0;
   }
 }
 
-void RemoteMovementStep() { MoveRemotePlayers(FrameFactor(rt::frame.now, &lastRemoteStep)); }
+void RemoteMovementStep() {
+  MoveRemotePlayers(FrameFactor(rt::frame.now, &world.lastRemoteStep));
+}

@@ -15,24 +15,21 @@ struct MoveKeys {
   bool up = false, down = false, left = false, right = false;
 };
 
-// The movement keys of the "Control" bindings, from the last keyboard sample.
-MoveKeys ReadMoveKeys();
 // The facing of the keys held (Up over Down, Left over Right): 0 down, 90 left, -90 right,
 // -180 up, diagonals between. False when no movement key counts.
 bool KeyDirection(MoveKeys keys, int32_t* direction);
 // Elapsed ms since *previous, in 10 ms steps (0..kMaxFrameFactor); *previous becomes now.
 float FrameFactor(uint32_t now, uint32_t* previous);
 
-// One frame of the local player with the keys held: facing, the turn of the upper body, the
-// animations and the move with its collisions. Nothing happens to a dead player.
+// One frame of the local player with the keys held: whether it walks, its facing, the turn of the
+// upper body and the move with its collisions. Nothing happens to a dead player.
 void MovePlayer(Player& player, MoveKeys keys, float factor);
 // The move itself: step pixels (rounded) in a direction, each axis stopped by a wall, a box or
 // a barrel the probe would come closer to, the other axis sliding on.
 void MoveWithCollision(Player& player, int32_t direction, float step);
 
-// Main loop step 10: the local player from the keyboard (the caller skips it while the chat
-// input is active).
-void LocalMovementStep();
-// Main loop step 11: every other player walks at its own speed toward its reported position.
+// Once per game frame: the local player with the movement keys held.
+void LocalMovementStep(MoveKeys keys);
+// Once per game frame: every other player walks at its own speed toward its reported position.
 void MoveRemotePlayers(float factor);
 void RemoteMovementStep();

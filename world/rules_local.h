@@ -31,6 +31,6 @@ inline int32_t SaturatingAdd(int32_t value, int64_t delta) {
 
 // A cell of the current map. Everything off the map counts as a wall for the rules.
 inline bool OnMap(int32_t column, int32_t row) {
-  return world.solid.inside(column, row) && world.box.inside(column, row) &&
-         world.barrelAt.inside(column, row) && world.itemAt.inside(column, row);
+  return world.map.solid.inside(column, row) && world.round.box.inside(column, row) &&
+         world.round.barrelAt.inside(column, row) && world.round.itemAt.inside(column, row);
 }

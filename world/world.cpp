@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "world/barrels.h"
+#include "world/events.h"
 
 World world;
 
@@ -33,13 +33,13 @@ void SetPlayerName(PlayerWire& player, const std::string& name) {
   memcpy(player.name, name.data(), std::min(name.size(), sizeof player.name));
 }
 
-int32_t CellX(float x) { return cellOf(x, world.tileWidth); }
-int32_t CellY(float y) { return cellOf(y, world.tileHeight); }
+int32_t CellX(float x) { return cellOf(x, world.map.tileWidth); }
+int32_t CellY(float y) { return cellOf(y, world.map.tileHeight); }
 float CellCentreX(int32_t column) {
-  return static_cast<float>(column * world.tileWidth + world.tileWidth / 2);
+  return static_cast<float>(column * world.map.tileWidth + world.map.tileWidth / 2);
 }
 float CellCentreY(int32_t row) {
-  return static_cast<float>(row * world.tileHeight + world.tileHeight / 2);
+  return static_cast<float>(row * world.map.tileHeight + world.map.tileHeight / 2);
 }
 
 Player* FindPlayer(int32_t id) {
@@ -51,12 +51,23 @@ Player* FindPlayer(int32_t id) {
 
 void ResetPlayerForRound(Player& player) {
   player.dead = 0;
+  player.walking = false;
   player.direction = 0;
   player.bodyDirection = 0;
   player.barrelCapacity = 1;
   player.fuseTime = 3000;
   player.strength = 2;
-  ForgetBarrelOwner(player);
+}
+
+int32_t BurningBarrels(const Player& player) {
+  int32_t burning = 0;
+  for (const Barrel& barrel : world.round.barrels) burning += barrel.ownerPlayer == &player;
+  return burning;
+}
+
+void ClearRound() {
+  world.round = RoundState{};
+  NotifyWorld({WorldEventType::kRoundCleared});
 }
 
 uint32_t PlayerColour(size_t position) {

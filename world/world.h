@@ -1,9 +1,12 @@
 // The world of a match: players, barrels, items, decals, pickup notices, the per-cell grids, the
-// round record and the camera. Every participant keeps its own full copy and applies the same
-// relayed messages to it, so these records are alike on every machine.
+// map, the match and round records and the camera. Every participant keeps its own full copy and
+// applies the same relayed messages to it, so these records are alike on every machine. They
+// hold the rules' state only: what a record looks or sounds like is kept by render/ and audio/,
+// which follow the world's events (world/events.h).
 //
 // Lists own their records and keep their addresses until an element is deleted, so records may
-// point at each other. Times are milliseconds of the frame time (rt::frame.now), positions float pixels.
+// point at each other. Times are milliseconds of the frame time (rt::frame.now), positions float
+// pixels.
 #pragma once
 
 #include <cstddef>
@@ -12,15 +15,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "render/animation.h"
 #include "runtime/containers.h"
-#include "runtime/frame.h"
-#include "runtime/objects.h"
+#include "world/grid.h"
+#include "world/map.h"
 
 struct Barrel;
 struct Item;
-struct Light;
-struct ParticleType;
 
 // ---- Players -------------------------------------------------------------------------------
 
@@ -73,12 +73,10 @@ static_assert(offsetof(PlayerWire, deaths) == 152 && offsetof(PlayerWire, points
 // for itself.
 struct Player : PlayerWire {
   int32_t hairSprite = 15;
-  PlayerBody body;            // torso, legs and shoulder animation instances and the hair
+  bool walking = false;       // moved in its last movement step: its figure walks
   int32_t cellX = 0, cellY = 0;
   uint32_t lastUdpTime = 0;   // send time of the last position message taken for this player
   bool hasUdpTime = false;
-  rt::List<Barrel*> ownBarrels;  // one element per burning barrel of this player
-  ParticleType* hudEmitter = nullptr;  // local player only
 };
 
 inline const PlayerWire& WireOf(const Player& p) { return p; }
@@ -97,11 +95,7 @@ struct Barrel {
   int32_t strength = 0;
   int32_t fuseTime = 0;
   uint32_t explodeAt = 0;       // now + fuseTime at placement; now + 50 when a blast reaches it
-  int fuseSound = 0;            // channel of the looping fuse sound
-  Player* ownerPlayer = nullptr;
-  Barrel** ownerEntry = nullptr;  // the element of ownerPlayer->ownBarrels pointing here
-  Light* light = nullptr;
-  ParticleType* sparkEmitter = nullptr;
+  Player* ownerPlayer = nullptr;  // the placer, counted against its capacity; null once it left
 };
 
 struct Item {
@@ -114,10 +108,8 @@ struct Item {
   int32_t cellX = 0, cellY = 0;
   int32_t blendSource = 5, blendDestination = 2;
   uint32_t colour = 0;  // 0x00BBGGRR
-  rt::Handle animation = 0;  // instance
-  ParticleType* emitter = nullptr;
+  int32_t animation = 0;  // the number of its kind's animation
   int32_t iconSprite = 0;
-  Light* light = nullptr;
   int32_t alpha = 255;
 };
 
@@ -138,47 +130,27 @@ struct ItemNotice {
   int32_t alpha = 255;
 };
 
-// ---- Grids ---------------------------------------------------------------------------------
-
-// A per-cell grid indexed [column][row]. Reads outside the grid give the fallback and writes
-// there do nothing: positions come from the network and movement probes step past the edges.
-template <class T>
-class Grid {
- public:
-  void reset(int columns, int rows, T fill = T{}) {
-    columns_ = columns < 1 ? 1 : columns;
-    rows_ = rows < 1 ? 1 : rows;
-    cells_.assign(static_cast<size_t>(columns_) * static_cast<size_t>(rows_), fill);
-  }
-  bool inside(int column, int row) const {
-    return column >= 0 && row >= 0 && column < columns_ && row < rows_;
-  }
-  T get(int column, int row, T fallback = T{}) const {
-    return inside(column, row) ? cells_[index(column, row)] : fallback;
-  }
-  void set(int column, int row, T value) {
-    if (inside(column, row)) cells_[index(column, row)] = value;
-  }
-  int columns() const { return columns_; }
-  int rows() const { return rows_; }
-
- private:
-  size_t index(int column, int row) const {
-    return static_cast<size_t>(column) * static_cast<size_t>(rows_) + static_cast<size_t>(row);
-  }
-  int columns_ = 1, rows_ = 1;
-  std::vector<T> cells_ = std::vector<T>(1);
-};
-
 // ---- Round, camera, the world --------------------------------------------------------------
 
-struct RoundState {
+// The match: which round of how many, on which map.
+struct MatchState {
   bool running = false;
   std::string mapName;
-  uint32_t endAt = 0;  // 0 while no end is pending
   int32_t roundNumber = 0;
   int32_t rounds = 0;
   int32_t roundTime = 0;  // ms
+};
+
+// Everything that lives for one round, so that starting or ending a round is one assignment.
+struct RoundState {
+  uint32_t endAt = 0;  // 0 while no end is pending
+  rt::List<Barrel> barrels;
+  rt::List<Item> items;
+  rt::List<Decal> decals;
+  rt::List<ItemNotice> notices;
+  Grid<int32_t> box;  // 1 = a wooden box stands here
+  Grid<Barrel*> barrelAt;
+  Grid<Item*> itemAt;
 };
 
 struct Camera {
@@ -192,20 +164,13 @@ struct World {
   rt::List<Player> players;
   Player* localPlayer = nullptr;
   bool isHost = false;
-
-  // Lives for a round.
-  RoundState round;
-  rt::List<Barrel> barrels;
-  rt::List<Item> items;
-  rt::List<Decal> decals;
-  rt::List<ItemNotice> notices;
-  Grid<uint8_t> solid;       // from the map: non-zero stops players, 1 (a wall) stops blasts
-  Grid<int32_t> box;         // 1 = a wooden box stands here
-  Grid<Barrel*> barrelAt;
-  Grid<Item*> itemAt;
-
+  int32_t nextItemId = 1;  // goes on across rounds, so a late pickup never names a newer item
+  uint32_t lastLocalStep = 0, lastRemoteStep = 0;  // the movement steps' clocks
   Camera camera;
-  int32_t tileWidth = 96, tileHeight = 96;  // the map's cell size
+
+  MatchState match;
+  RoundState round;
+  LoadedMap map;  // replaced by every map that loads
 };
 
 extern World world;
@@ -217,8 +182,12 @@ float CellCentreX(int32_t column);
 float CellCentreY(int32_t row);
 
 Player* FindPlayer(int32_t id);
-// The per-round values of a player at round start: alive, facing down, one barrel of reach 2
-// with a 3000 ms fuse, none burning. Barrels still on the map stop pointing at the player.
+// The per-round values of a player at round start: alive, standing, facing down, one barrel of
+// reach 2 with a 3000 ms fuse.
 void ResetPlayerForRound(Player& player);
+// The player's barrels still burning.
+int32_t BurningBarrels(const Player& player);
+// Starts an empty round record (every barrel, item and decal gone at once) and reports it.
+void ClearRound();
 // The colour of the player-colour table for a list position; positions past the table wrap.
 uint32_t PlayerColour(size_t position);

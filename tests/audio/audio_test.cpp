@@ -90,7 +90,7 @@ TEST_F(Audio, TwoExplosionsInOneFramePlayOnTwoChannelsAtTheirOwnPitch) {
   ASSERT_TRUE(rt::createSound(kSoundExplosion, wav.data(), wav.size(), 0));
   std::vector<float> pitches;
   for (int attempt = 0; attempt < 8; ++attempt) {
-    PlayExplosionSound(0, 512, 384);
+    PlayExplosionSound(512, 384);
   }
   // Every explosion got a channel of its own, each with a pitch of 25000..45000 Hz.
   int distinct = 0;
@@ -118,7 +118,7 @@ TEST_F(Audio, EffectsAtZeroPlayNothing) {
   ASSERT_TRUE(rt::createSound(kSoundExplosion, wav.data(), wav.size(), 0));
   ASSERT_TRUE(rt::createSound(kSoundItem, wav.data(), wav.size(), 0));
   config.effects = 0;
-  PlayExplosionSound(0, 512, 384);
+  PlayExplosionSound(512, 384);
   PlayItemSound(512, 384);
   EXPECT_FALSE(rt::soundPlaying(kSoundExplosion, -1));
   EXPECT_FALSE(rt::soundPlaying(kSoundItem, -1));

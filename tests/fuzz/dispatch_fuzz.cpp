@@ -49,6 +49,8 @@ void startOnce() {
   InitLights("/nonexistent-powderbox-data/", 1024, 768, &rt::frame.now, &world.camera.x,
              &world.camera.y);
   InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
+  // Everything that follows the world's events hears what hostile messages make of it.
+  ListenToWorld();
 }
 
 void freshWorld(int role) {
@@ -56,13 +58,12 @@ void freshWorld(int role) {
   EndMatchWorld();
   world = World{};
   session = Session{};
-  menu.inGame = false;
   chatBox = ChatBox{};
-  world.solid.reset(kSide, kSide);
-  world.box.reset(kSide, kSide);
-  world.barrelAt.reset(kSide, kSide);
-  world.itemAt.reset(kSide, kSide);
-  world.box.set(4, 4, 1);
+  world.map.solid.reset(kSide, kSide);
+  world.round.box.reset(kSide, kSide);
+  world.round.barrelAt.reset(kSide, kSide);
+  world.round.itemAt.reset(kSide, kSide);
+  world.round.box.set(4, 4, 1);
   for (int32_t i = 0; i < 3; ++i) {
     Player* player = createPlayer();
     player->id = kFirstId + i;
@@ -85,12 +86,12 @@ void checkWorld() {
   bool localListed = world.localPlayer == nullptr;
   for (const Player& player : world.players) localListed |= &player == world.localPlayer;
   check(localListed);
-  for (const Barrel& barrel : world.barrels) {
+  for (const Barrel& barrel : world.round.barrels) {
     check(!barrel.ownerPlayer || FindPlayer(barrel.ownerPlayer->id) != nullptr);
   }
-  for (int column = 0; column < world.itemAt.columns(); ++column) {
-    for (int row = 0; row < world.itemAt.rows(); ++row) {
-      const Item* item = world.itemAt.get(column, row);
+  for (int column = 0; column < world.round.itemAt.columns(); ++column) {
+    for (int row = 0; row < world.round.itemAt.rows(); ++row) {
+      const Item* item = world.round.itemAt.get(column, row);
       if (!item) continue;
       check(FindItem(item->id) == item && item->cellX == column && item->cellY == row);
     }

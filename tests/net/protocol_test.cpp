@@ -18,19 +18,15 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "data/config.h"
 #include "data/language.h"
 #include "net/session.h"
 #include "net/transport.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
-#include "runtime/sound.h"
 #include "support/test_support.h"
 #include "ui/chat_box.h"
 #include "world/barrels.h"
@@ -136,7 +132,6 @@ class ProtocolTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(rt::initNetwork());
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
-    rt::initSoundSystem(rt::Backend::Null);
     rt::setDataRoot(test::binaryDir());
     SetConfigFolder(dir.path() + "/");
     config = Config{};
@@ -144,12 +139,9 @@ class ProtocolTest : public ::testing::Test {
     LoadLanguage(LanguagePath("English"));
     world = World{};
     session = Session{};
-    menu.inGame = false;
     chatBox = ChatBox{};
     rt::frame.now = rt::milliseconds();
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
-               &world.camera.y);
-    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
+    AddWorldListener(AddWorldEventLine);
     buffersBefore = bufferCount();
   }
   void TearDown() override {
@@ -161,7 +153,7 @@ class ProtocolTest : public ::testing::Test {
     session = Session{};
     chatBox = ChatBox{};
     EXPECT_EQ(bufferCount(), buffersBefore);
-    rt::shutdownSoundSystem();
+    RemoveWorldListener(AddWorldEventLine);
     rt::shutdownScreenSystem();
   }
 
@@ -251,8 +243,8 @@ class ClientSide : public ProtocolTest {
     out.raw(boxes.data(), cells);
     out.l(2).f(centre(3)).f(centre(3)).f(centre(1)).f(centre(1));
     host.send(out);
-    ASSERT_TRUE(pumpUntil([] { return menu.inGame; }));
-    EXPECT_EQ(world.box.get(5, 0), 1);
+    ASSERT_TRUE(pumpUntil([] { return world.match.running; }));
+    EXPECT_EQ(world.round.box.get(5, 0), 1);
     EXPECT_EQ(world.localPlayer->x, centre(1));
   }
   static float centre(int cell) { return cell * 96.0f + 48.0f; }
@@ -309,11 +301,11 @@ TEST_F(ClientSide, RoundStartEntersTheGameAndBadNamesAreRefused) {
   identifyAndList();
   host.send(Out(11).s("..\\Maps\\Arena").l(3).l(180000));
   pumpFor(100);
-  EXPECT_FALSE(menu.inGame);
-  EXPECT_EQ(world.round.roundNumber, 0);
+  EXPECT_FALSE(world.match.running);
+  EXPECT_EQ(world.match.roundNumber, 0);
   startRound();
-  EXPECT_EQ(world.round.roundNumber, 1);
-  EXPECT_EQ(world.round.mapName, "Arena");
+  EXPECT_EQ(world.match.roundNumber, 1);
+  EXPECT_EQ(world.match.mapName, "Arena");
   EXPECT_EQ(other()->x, centre(3));
   EXPECT_EQ(other()->netX, centre(3));
 }
@@ -331,19 +323,19 @@ TEST_F(ClientSide, BarrelAppearsOnlyWithTheHostsEcho) {
   EXPECT_EQ(request.f(16), centre(1));
   EXPECT_EQ(request.l(20), 3000);
   pumpFor(100);
-  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(world.round.barrels.empty());
 
   Out echo(17);
   echo.raw(request.bytes.data() + 4, 20);
   host.send(echo);
-  ASSERT_TRUE(pumpUntil([] { return !world.barrels.empty(); }));
-  EXPECT_EQ(world.barrels.front().owner, myId);
-  EXPECT_EQ(world.barrelAt.get(1, 1), &world.barrels.front());
-  EXPECT_EQ(me->ownBarrels.count(), 1u);
+  ASSERT_TRUE(pumpUntil([] { return !world.round.barrels.empty(); }));
+  EXPECT_EQ(world.round.barrels.front().owner, myId);
+  EXPECT_EQ(world.round.barrelAt.get(1, 1), &world.round.barrels.front());
+  EXPECT_EQ(BurningBarrels(*me), 1);
   // An echo naming nobody places nothing.
   host.send(Out(17).l(424242).l(2).f(centre(2)).f(centre(2)).l(3000));
   pumpFor(100);
-  EXPECT_EQ(world.barrels.count(), 1u);
+  EXPECT_EQ(world.round.barrels.count(), 1u);
 }
 
 TEST_F(ClientSide, SecondPickupOfOneItemFindsNothing) {
@@ -351,17 +343,17 @@ TEST_F(ClientSide, SecondPickupOfOneItemFindsNothing) {
   const int32_t x = static_cast<int32_t>(centre(6)), y = static_cast<int32_t>(centre(2));
   host.send(Out(18).w(1).l(42).l(x).l(y));
   ASSERT_TRUE(pumpUntil([] { return FindItem(42) != nullptr; }));
-  EXPECT_EQ(world.itemAt.get(6, 2), FindItem(42));
+  EXPECT_EQ(world.round.itemAt.get(6, 2), FindItem(42));
   host.send(Out(19).l(42));
   host.send(Out(19).l(42));
   host.send(Out(19).l(9999));
   pumpFor(100);
-  EXPECT_TRUE(world.items.empty());
-  EXPECT_EQ(world.itemAt.get(6, 2), nullptr);
+  EXPECT_TRUE(world.round.items.empty());
+  EXPECT_EQ(world.round.itemAt.get(6, 2), nullptr);
   // A drop with a row outside the table makes nothing.
   host.send(Out(18).w(11).l(43).l(x).l(y));
   pumpFor(100);
-  EXPECT_TRUE(world.items.empty());
+  EXPECT_TRUE(world.round.items.empty());
 }
 
 TEST_F(ClientSide, SelfKillCountsADeathAndCostsAPoint) {
@@ -444,8 +436,8 @@ TEST_F(ClientSide, GameOverAndTheHostLeavingReturnToTheLobby) {
   startRound();
   world.localPlayer->kills = 3;
   host.send(Out(12));
-  ASSERT_TRUE(pumpUntil([] { return !menu.inGame; }));
-  EXPECT_EQ(world.round.roundNumber, 0);
+  ASSERT_TRUE(pumpUntil([] { return !world.match.running; }));
+  EXPECT_EQ(world.match.roundNumber, 0);
   EXPECT_EQ(world.players.count(), 2u);
   EXPECT_EQ(world.localPlayer->kills, 3);
   EXPECT_EQ(session.lobbyScreen, "Client Lobby");
@@ -568,9 +560,9 @@ TEST_F(HostSide, EchoesOnlyWhatASenderSaysOfHimself) {
   stranger.send(Out(19).l(5));
   pumpFor(200);
   for (Peer& peer : clients) EXPECT_TRUE(peer.inbox.empty());
-  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(world.round.barrels.empty());
   EXPECT_EQ(FindPlayer(bId)->strength, 2);
-  EXPECT_FALSE(menu.inGame);
+  EXPECT_FALSE(world.match.running);
 
   Out barrel(17);
   barrel.l(aId).l(2).f(48).f(48).l(3000);
@@ -584,9 +576,9 @@ TEST_F(HostSide, EchoesOnlyWhatASenderSaysOfHimself) {
     EXPECT_EQ(memcmp(echo->bytes.data(), barrel.buffer()->data, echo->bytes.size()), 0);
   }
   // The host's world got the echo through its own client, once.
-  ASSERT_TRUE(pumpUntil([] { return !world.barrels.empty(); }));
+  ASSERT_TRUE(pumpUntil([] { return !world.round.barrels.empty(); }));
   pumpFor(50);
-  EXPECT_EQ(world.barrels.count(), 1u);
+  EXPECT_EQ(world.round.barrels.count(), 1u);
   EXPECT_TRUE(stranger.inbox.empty());
 }
 
@@ -595,21 +587,21 @@ TEST_F(HostSide, HostsOwnClientKeepsTheRoundItStarted) {
   join(a, "Alice");
   SelectMap("Arena", 3, 180);
   ASSERT_TRUE(StartMatch());
-  EXPECT_TRUE(menu.inGame);
-  EXPECT_EQ(world.round.roundNumber, 1);
+  EXPECT_TRUE(world.match.running);
+  EXPECT_EQ(world.match.roundNumber, 1);
   std::vector<int32_t> boxes;
   for (int row = 0; row < mapRows(); ++row) {
     for (int column = 0; column < mapColumns(); ++column) {
-      boxes.push_back(world.box.get(column, row));
+      boxes.push_back(world.round.box.get(column, row));
     }
   }
   ASSERT_TRUE(pumpUntil([&] { return a.find(11) != nullptr; }));
   pumpFor(100);
-  EXPECT_EQ(world.round.roundNumber, 1);
+  EXPECT_EQ(world.match.roundNumber, 1);
   size_t i = 0;
   for (int row = 0; row < mapRows(); ++row) {
     for (int column = 0; column < mapColumns(); ++column) {
-      ASSERT_EQ(world.box.get(column, row), boxes[i++]);
+      ASSERT_EQ(world.round.box.get(column, row), boxes[i++]);
     }
   }
   const In& start = *a.find(11);
@@ -736,16 +728,16 @@ TEST_F(HostSide, TheLastRoundEndsTheMatchForEverybody) {
   ASSERT_TRUE(pumpUntil([&] { return FindPlayer(aId)->dead == 1; }));
   // Frames of the game until the round control has run its course.
   uint32_t start = rt::frame.now;
-  for (int frame = 0; frame < 1000 && menu.inGame; ++frame) {
+  for (int frame = 0; frame < 1000 && world.match.running; ++frame) {
     PollNetwork();
     HostRoundControl();
     rt::frame.now += 10;
   }
-  EXPECT_FALSE(menu.inGame);
+  EXPECT_FALSE(world.match.running);
   EXPECT_GE(rt::frame.now - start, kRoundEndDelay);
   ASSERT_TRUE(pumpUntil([&] { return a.find(12) != nullptr; }));
   EXPECT_EQ(a.count(11), 2u);  // round 1, then the set-up after it
-  EXPECT_EQ(world.round.roundNumber, 0);
+  EXPECT_EQ(world.match.roundNumber, 0);
   EXPECT_EQ(FindPlayer(aId)->selfKills, 1);
   EXPECT_EQ(session.matchesPlayed, 1);
 }

@@ -10,17 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "data/config.h"
 #include "net/protocol.h"
 #include "net/transport.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
-#include "runtime/sound.h"
+#include "support/world_support.h"
 #include "support/test_support.h"
 #include "world/barrels.h"
 #include "world/map.h"
@@ -33,17 +30,12 @@ class SessionTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(rt::initNetwork());
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
-    rt::initSoundSystem(rt::Backend::Null);
     rt::setDataRoot(test::binaryDir());
     SetConfigFolder(dir.path() + "/");
     config = Config{};
     world = World{};
     session = Session{};
-    menu.inGame = false;
     rt::frame.now = 1000;
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
-               &world.camera.y);
-    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
   }
   void TearDown() override {
     LeaveSession();
@@ -51,7 +43,6 @@ class SessionTest : public ::testing::Test {
     flushConnections();
     EndMatchWorld();
     world = World{};
-    rt::shutdownSoundSystem();
     rt::shutdownScreenSystem();
   }
   // A port nobody listens on at the moment.
@@ -63,6 +54,7 @@ class SessionTest : public ::testing::Test {
   }
 
   test::TempDir dir;
+  test::EventLog events;
 };
 
 TEST_F(SessionTest, NewPlayersTakeTheirListPositionsNameAndColour) {
@@ -87,10 +79,7 @@ TEST_F(SessionTest, NewPlayersTakeTheirListPositionsNameAndColour) {
 }
 
 TEST_F(SessionTest, RemovedPlayerTakesHisBarrelsAlong) {
-  world.solid.reset(10, 10);
-  world.box.reset(10, 10);
-  world.barrelAt.reset(10, 10);
-  world.itemAt.reset(10, 10);
+  test::openFloor(10, 10);
   Player* stays = createPlayer();
   stays->id = 1;
   Player* goes = createPlayer();
@@ -100,19 +89,20 @@ TEST_F(SessionTest, RemovedPlayerTakesHisBarrelsAlong) {
   ASSERT_TRUE(PlaceBarrel(1, 2, 48, 48, 3000));
   ASSERT_TRUE(PlaceBarrel(2, 2, 144, 48, 3000));
   ASSERT_TRUE(PlaceBarrel(2, 2, 240, 48, 3000));
-  size_t lights = Lights().count();
+  events.clear();
   removePlayer(goes);
   EXPECT_EQ(world.players.count(), 1u);
   EXPECT_EQ(world.localPlayer, nullptr);
-  ASSERT_EQ(world.barrels.count(), 1u);
-  EXPECT_EQ(world.barrels.front().owner, 1);
-  EXPECT_EQ(world.barrelAt.get(1, 0), nullptr);
-  EXPECT_EQ(world.barrelAt.get(2, 0), nullptr);
-  EXPECT_EQ(Lights().count(), lights - 2);
+  ASSERT_EQ(world.round.barrels.count(), 1u);
+  EXPECT_EQ(world.round.barrels.front().owner, 1);
+  EXPECT_EQ(world.round.barrelAt.get(1, 0), nullptr);
+  EXPECT_EQ(world.round.barrelAt.get(2, 0), nullptr);
+  EXPECT_EQ(events.count(WorldEventType::kBarrelRemoved), 2u);
+  EXPECT_EQ(events.count(WorldEventType::kPlayerRemoved), 1u);
   removePlayer(nullptr);
   removeAllPlayers();
   EXPECT_TRUE(world.players.empty());
-  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(world.round.barrels.empty());
 }
 
 TEST_F(SessionTest, HostingOnATakenPortLeavesNothingOpen) {
@@ -187,7 +177,7 @@ TEST_F(SessionTest, RoundSettingsComeFromAListedMapOnly) {
   EXPECT_FALSE(StartMatch());
   SelectMap("Arena", 3, 180);
   EXPECT_FALSE(StartMatch());
-  EXPECT_FALSE(menu.inGame);
+  EXPECT_FALSE(world.match.running);
 }
 
 // ---- The quick start, three processes ----------------------------------------------------------

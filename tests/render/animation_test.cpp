@@ -16,6 +16,7 @@
 #include "runtime/checksum.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
+#include "world/angles.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "render/particles.h"
 #include "render/typeface.h"
 #include "render/typeface_file.h"
+#include "render/world_effects.h"
 #include "runtime/frame.h"
-#include "runtime/input.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
 #include "world/world.h"
@@ -74,9 +74,7 @@ class HudTest : public ::testing::Test {
   }
   void TearDown() override {
     rt::setDrawRecorder(nullptr);
-    rt::setKeyState(config.controlScore, false);
-    rt::examineKeyboard();
-    ClearEmitters();
+    ShowWorldEvent({WorldEventType::kMatchEnded});
     world = World{};
     FreeTypeface(kFontNormal);
     rt::shutdownScreenSystem();
@@ -103,12 +101,15 @@ class HudTest : public ::testing::Test {
   }
 
   ItemNotice* addNotice(int32_t icon, const std::string& name, uint32_t colour) {
-    return &(*world.notices.append() = {colour, icon, name, rt::frame.now + 10000, 255});
+    return &(*world.round.notices.append() = {colour, icon, name, rt::frame.now + 10000, 255});
   }
 
-  void drawHud() {
+  void drawHud(bool scoreKeyHeld = false) {
     drawn.clear();
-    DrawHud();
+    DrawHud(scoreKeyHeld);
+  }
+  void burning(int count) {
+    for (int i = 0; i < count; ++i) world.round.barrels.append()->ownerPlayer = player;
   }
 
   std::vector<rt::DrawnQuad> quadsOf(int32_t sprite) const {
@@ -142,12 +143,10 @@ class HudTest : public ::testing::Test {
 TEST_F(HudTest, NothingWithoutALocalPlayerEvenWithTheScoreKeyHeld) {
   world.localPlayer = nullptr;
   addNotice(kSpriteIconFire, "Bomb Increase", 0x80FF80);
-  rt::setKeyState(config.controlScore, true);
-  rt::examineKeyboard();
-  drawHud();
+  drawHud(true);
   EXPECT_TRUE(drawn.empty());
   EXPECT_TRUE(Emitters().empty());
-  EXPECT_EQ(world.notices.front().alpha, 255);
+  EXPECT_EQ(world.round.notices.front().alpha, 255);
 }
 
 TEST_F(HudTest, OnePiecePerSecondWithTheSparkBeyondTheLast) {
@@ -158,7 +157,7 @@ TEST_F(HudTest, OnePiecePerSecondWithTheSparkBeyondTheLast) {
     EXPECT_EQ(pieces[i].corners[0].x, W / 2 + 28 * i + 32);
     EXPECT_EQ(pieces[i].corners[0].y, H - 38);
   }
-  ParticleType* spark = player->hudEmitter;
+  ParticleType* spark = HudSpark();
   ASSERT_NE(spark, nullptr);
   EXPECT_EQ(spark->textureKey, "Spark");
   EXPECT_EQ(spark->x, W / 2 + 2 * 28 + 64 + 100);  // the camera added: the spark is in the world
@@ -169,7 +168,7 @@ TEST_F(HudTest, OnePiecePerSecondWithTheSparkBeyondTheLast) {
   world.camera.x = -50;
   drawHud();
   EXPECT_TRUE(quadsOf(kSpriteFuse).empty());
-  EXPECT_EQ(player->hudEmitter, spark);
+  EXPECT_EQ(HudSpark(), spark);
   EXPECT_EQ(spark->x, W / 2 - 28 + 64 - 50);
 
   // Fuse times come from the network: only the pieces on screen are drawn.
@@ -181,11 +180,11 @@ TEST_F(HudTest, OnePiecePerSecondWithTheSparkBeyondTheLast) {
 
 TEST_F(HudTest, ASparkClearedByAMapLoadIsMadeAgain) {
   drawHud();
-  ClearEmitters();
-  AddEmitter(*ParticleTypeByName("Default"), 5, 5);
+  ShowWorldEvent({WorldEventType::kMapLoaded});
+  AddEmitter(*ParticleTypeByName("Default"), 5, 5);  // the map's own, maybe where the spark was
   drawHud();
   ASSERT_EQ(Emitters().count(), 2u);
-  EXPECT_EQ(player->hudEmitter, &Emitters().back());
+  EXPECT_EQ(HudSpark(), &Emitters().back());
   EXPECT_EQ(Emitters().front().x, 5);
 }
 
@@ -220,7 +219,7 @@ TEST_F(HudTest, TheGunpowderRisesWithTheStrength) {
 
 TEST_F(HudTest, OneSmallBarrelForEachBarrelStillFree) {
   player->barrelCapacity = 3;
-  *player->ownBarrels.append() = nullptr;
+  burning(1);
   drawHud();
   std::vector<rt::DrawnQuad> small = quadsOf(kSpriteBarrelSmall);
   ASSERT_EQ(small.size(), 2u);
@@ -228,8 +227,7 @@ TEST_F(HudTest, OneSmallBarrelForEachBarrelStillFree) {
   EXPECT_EQ(small[1].corners[0].x, W - 32 - 64);
   EXPECT_EQ(small[1].corners[0].y, 32);
 
-  *player->ownBarrels.append() = nullptr;
-  *player->ownBarrels.append() = nullptr;
+  burning(2);
   drawHud();
   EXPECT_TRUE(quadsOf(kSpriteBarrelSmall).empty());
 
@@ -263,9 +261,9 @@ TEST_F(HudTest, NoticesStackUpwardFromTheNewestAndFadeAfterTheirTime) {
     EXPECT_EQ(alpha, alphas[i]) << i;
   }
   // The spent one went below 0 and is gone; the expired one lost a step; the last expires now.
-  ASSERT_EQ(world.notices.count(), 2u);
-  EXPECT_EQ(world.notices.front().alpha, 254);
-  EXPECT_EQ(world.notices.back().alpha, 255);
+  ASSERT_EQ(world.round.notices.count(), 2u);
+  EXPECT_EQ(world.round.notices.front().alpha, 254);
+  EXPECT_EQ(world.round.notices.back().alpha, 255);
   drawHud();
   EXPECT_EQ(quadsOf(kSpriteIconBarrel)[0].corners[0].y, H - 72);
 }
@@ -276,14 +274,12 @@ TEST_F(HudTest, TheScoreTableWhileItsKeyIsHeld) {
   Player* other = addPlayer(9, std::string(40, 'B'), 0xF08080);
   other->kills = 12;
   other->points = -5;
-  world.round.roundNumber = 2;
-  world.round.rounds = 3;
+  world.match.roundNumber = 2;
+  world.match.rounds = 3;
   drawHud();
   EXPECT_TRUE(quadsOf(kSpriteKillsList).empty());
 
-  rt::setKeyState(config.controlScore, true);
-  rt::examineKeyboard();
-  drawHud();
+  drawHud(true);
   EXPECT_EQ(glyphsAt(32, 32), 8);  // "A: 2 / 3"
   for (float x : {256, 480, 544, 608, 704}) EXPECT_GT(glyphsAt(x, 140), 0) << x;
   std::vector<rt::DrawnQuad> bars = quadsOf(kSpriteKillsList);

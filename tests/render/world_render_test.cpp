@@ -17,14 +17,15 @@
 #include "render/lights.h"
 #include "render/typeface.h"
 #include "render/typeface_file.h"
+#include "render/world_effects.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
-#include "runtime/input.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
 #include "world/items.h"
 #include "world/map.h"
 #include "world/map_file.h"
+#include "world/rounds.h"
 #include "world/world.h"
 
 namespace {
@@ -91,20 +92,20 @@ class WorldRenderTest : public ::testing::Test {
     world = World{};
     rt::setDataRoot(folder.path());
     writeMap(folder.path(), "Plain", 40, 30, 96);
+    AddWorldListener(ShowWorldEvent);
     ASSERT_TRUE(loadMapNamed("Plain"));
     generateBoxes(false);
-    rt::releaseAllInput();
-    rt::examineKeyboard();
   }
   void TearDown() override {
-    ClearItems();
-    for (Player& p : world.players) FreePlayerBody(p.body);
+    for (Player& p : world.players) {
+      WorldEvent gone{WorldEventType::kPlayerRemoved};
+      gone.player = &p;
+      NotifyWorld(gone);
+    }
+    EndMatchWorld();
+    RemoveWorldListener(ShowWorldEvent);
     world = World{};
-    clearMap();
-    ClearLights();
     rt::setDrawRecorder(nullptr);
-    rt::releaseAllInput();
-    rt::examineKeyboard();
     rt::shutdownScreenSystem();
   }
 
@@ -117,14 +118,6 @@ class WorldRenderTest : public ::testing::Test {
     p->colour = static_cast<int32_t>(PlayerColour(world.players.count() - 1));
     return p;
   }
-  // One frame of input: the keys held now, then the camera step.
-  void cameraFrame(std::initializer_list<int> held) {
-    rt::releaseAllInput();
-    for (int key : held) rt::setKeyState(key, true);
-    rt::examineKeyboard();
-    UpdateCamera();
-  }
-
   test::TempDir folder;
   std::vector<rt::DrawnQuad> drawn;
 };
@@ -174,9 +167,9 @@ TEST_F(WorldRenderTest, TheVisibleRangeCoversTheScreenAndStaysOnTheMap) {
 TEST_F(WorldRenderTest, ADecalPastItsTimeFadesAStepAFrameAndGoesAfterFive) {
   makeSprite(3, 96, 96);
   world.camera.x = 100;
-  Decal* waiting = world.decals.append();
+  Decal* waiting = world.round.decals.append();
   *waiting = Decal{3, 0, 500.4f, 300.0f, 48, 48, rt::frame.now + 1000, 255};
-  Decal* fading = world.decals.append();
+  Decal* fading = world.round.decals.append();
   *fading = Decal{3, 45, 700.0f, 300.0f, 32, 32, rt::frame.now - 1, 5};
   for (int frame = 1; frame <= 4; ++frame) {
     drawn.clear();
@@ -188,8 +181,8 @@ TEST_F(WorldRenderTest, ADecalPastItsTimeFadesAStepAFrameAndGoesAfterFive) {
   EXPECT_NEAR(drawn[0].corners[0].x, std::round(500.4f - 100 - 48), 1e-3);
   EXPECT_NEAR(drawn[0].corners[2].x - drawn[0].corners[0].x, 96, 1e-3);
   DrawDecals();
-  ASSERT_EQ(world.decals.count(), 1u);
-  EXPECT_EQ(&world.decals.front(), waiting);
+  ASSERT_EQ(world.round.decals.count(), 1u);
+  EXPECT_EQ(&world.round.decals.front(), waiting);
   rt::frame.now = 0xFFFFFFF0u;  // a fade time across the clock's wrap is not due early
   waiting->fadeAt = 0xFFFFFFF8u;
   DrawDecals();
@@ -209,8 +202,8 @@ TEST_F(WorldRenderTest, AnItemGlowsUnderItsTintedAnimationAndBlendingIsRestored)
   world.camera.x = 100;
   world.camera.y = 40;
   ComputeVisibleRange();
-  world.box.set(1, 1, 1);
-  world.box.set(30, 25, 1);  // out of sight
+  world.round.box.set(1, 1, 1);
+  world.round.box.set(30, 25, 1);  // out of sight
   drawn.clear();
   DrawItems();
   DrawBoxes();
@@ -227,7 +220,7 @@ TEST_F(WorldRenderTest, AnItemGlowsUnderItsTintedAnimationAndBlendingIsRestored)
   EXPECT_EQ(figure.colours[0], 0x80C0FFu);  // 0xFFC080 with red in the low byte
   EXPECT_FLOAT_EQ(box.corners[0].x, 96 - 100);
   EXPECT_EQ(box.destinationBlend, 6);
-  ClearItems();
+  ClearRound();
   FreeAnimation(kAnimationTime);
 }
 
@@ -243,7 +236,7 @@ TEST_F(WorldRenderTest, OnlyLivingPlayersAreDrawnTurningTowardTheirFacing) {
   DrawPlayers();
   ASSERT_EQ(drawn.size(), 1u);  // the hair; the body animations are not loaded here
   EXPECT_FLOAT_EQ(alive->bodyDirection, 10.0f);
-  EXPECT_FLOAT_EQ(alive->body.displayedAngle, 10.0f);
+  EXPECT_FLOAT_EQ(PlayerFigure(*alive).displayedAngle, 10.0f);
 }
 
 TEST_F(WorldRenderTest, NameTagsFloatOverTheOtherPlayersBracketedWhenDead) {
@@ -282,7 +275,7 @@ TEST_F(WorldRenderTest, TheCameraFollowsTheLivingAndRoamsFreelyForTheDead) {
   Player* me = addPlayer(1, "Me", 1000.4f, 700.6f);
   world.localPlayer = me;
   world.camera.spectated = 2;
-  cameraFrame({config.controlUp});
+  UpdateCamera({.up = true});
   EXPECT_EQ(world.camera.x, 1000 - 512);
   EXPECT_EQ(world.camera.y, 701 - 384);
   EXPECT_EQ(world.camera.spectated, 0);
@@ -290,21 +283,19 @@ TEST_F(WorldRenderTest, TheCameraFollowsTheLivingAndRoamsFreelyForTheDead) {
   config.freeCamera = 1;
   world.camera.x = 50;
   world.camera.y = 60;
-  cameraFrame({config.controlUp, config.controlDown});
+  UpdateCamera({.up = true, .down = true});
   EXPECT_EQ(world.camera.y, 58);
   EXPECT_EQ(world.camera.x, 50);
-  cameraFrame({config.controlLeft, config.controlRight});
+  UpdateCamera({.left = true, .right = true});
   EXPECT_EQ(world.camera.x, 48);
-  cameraFrame({config.controlDown, config.controlRight, config.controlA});
+  UpdateCamera({.down = true, .right = true, .fast = true});
   EXPECT_EQ(world.camera.x, 53);
   EXPECT_EQ(world.camera.y, 63);
   // "B" released: back to the local player.
-  cameraFrame({config.controlB});
-  cameraFrame({});
+  UpdateCamera({.recentre = true});
   EXPECT_EQ(world.camera.x, 1000 - 512);
   me->x = NAN;  // a position that is not a number leaves a usable camera
-  cameraFrame({config.controlB});
-  cameraFrame({});
+  UpdateCamera({.recentre = true});
   EXPECT_EQ(world.camera.x, 0);
 }
 
@@ -316,17 +307,16 @@ TEST_F(WorldRenderTest, SpectatingStepsThroughEveryPlayerAndWraps) {
   me->dead = 1;
   world.localPlayer = me;
   config.freeCamera = 0;
-  cameraFrame({});
+  UpdateCamera({});
   EXPECT_EQ(world.camera.x, 500 - 512);
   const int expected[] = {1500, 2500, 500, 1500};
   for (int x : expected) {
-    cameraFrame({config.controlA});
-    cameraFrame({});
+    UpdateCamera({.next = true});
     EXPECT_EQ(world.camera.x, x - 512);
   }
   // A player who left: the index starts over.
   world.camera.spectated = 7;
-  cameraFrame({});
+  UpdateCamera({});
   EXPECT_EQ(world.camera.spectated, 0);
 }
 

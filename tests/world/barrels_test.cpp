@@ -1,5 +1,6 @@
 // Barrels: placement, the fuse, the blast's arms, boxes, chain reactions, items in the blast,
-// the death report and the kill it leads to, on hand-built grids without a window or network.
+// the death report and the kill it leads to, and the events they make, on hand-built grids
+// without a window or network.
 #include "world/barrels.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,9 @@
 #include <vector>
 
 #include "data/config.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
-#include "runtime/input.h"
-#include "runtime/screen.h"
+#include "support/world_support.h"
 #include "world/decals.h"
 #include "world/items.h"
 #include "world/messages.h"
@@ -30,12 +28,10 @@ float centre(int cell) { return cell * 96.0f + 48.0f; }
 class BarrelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     config = Config{};
     rt::frame.now = 100000;
     world = World{};
-    grids(15, 15);
-    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
+    test::openFloor(15, 15);
     burnt.clear();
     SetCellBurntHook(recordBurnt);
     // Every message is recorded and, like the host's echo, applied at once.
@@ -54,25 +50,11 @@ class BarrelTest : public ::testing::Test {
     world.localPlayer = FindPlayer(1);
   }
   void TearDown() override {
-    ClearBarrels();
-    ClearItems();
     SetCellBurntHook(nullptr);
     SetRuleMessages({});
     world = World{};
-    ClearParticles();
-    ClearEmitters();
-    ClearLights();
-    rt::releaseAllInput();
-    rt::examineKeyboard();
-    rt::shutdownScreenSystem();
   }
 
-  void grids(int columns, int rows) {
-    world.solid.reset(columns, rows);
-    world.box.reset(columns, rows);
-    world.barrelAt.reset(columns, rows);
-    world.itemAt.reset(columns, rows);
-  }
   void addPlayer(int32_t id, int column, int row) {
     world.players.append()->id = id;
     moveTo(FindPlayer(id), column, row);
@@ -89,16 +71,10 @@ class BarrelTest : public ::testing::Test {
     BarrelStep();
   }
   void explodeAll() {
-    for (int i = 0; i < 100 && !world.barrels.empty(); ++i) stepAt(rt::frame.now + 10000);
-  }
-  void pressAndReleaseA() {
-    for (bool down : {true, false}) {
-      rt::setKeyState(config.controlA, down);
-      rt::examineKeyboard();
-      RequestBarrel();
-    }
+    for (int i = 0; i < 100 && !world.round.barrels.empty(); ++i) stepAt(rt::frame.now + 10000);
   }
 
+  test::EventLog events;
   std::vector<std::pair<int32_t, int32_t>> deaths;
   bool applyDeaths = true;
   int requests = 0, itemsDropped = 0;
@@ -110,24 +86,29 @@ TEST_F(BarrelTest, APlacedBarrelBurnsItsFuseThenExplodesAndLeavesNothingBehind) 
   rt::frame.now = 0xFFFFF000u;  // the fuse runs across the clock's wrap
   Barrel* barrel = place(2, 5, 6, 1, 4000);
   ASSERT_NE(barrel, nullptr);
-  EXPECT_EQ(world.barrelAt.get(5, 6), barrel);
-  ASSERT_EQ(owner->ownBarrels.count(), 1u);
-  EXPECT_EQ(owner->ownBarrels.front(), barrel);
-  EXPECT_EQ(Lights().count(), 1u);
-  EXPECT_EQ(Emitters().count(), 1u);
+  EXPECT_EQ(world.round.barrelAt.get(5, 6), barrel);
+  EXPECT_EQ(BurningBarrels(*owner), 1);
+  ASSERT_EQ(events.count(WorldEventType::kBarrelPlaced), 1u);
+  EXPECT_EQ(events.events()[0].record, barrel);
+  EXPECT_EQ(events.events()[0].x, 528);
   stepAt(0xFFFFF000u + 4000);
-  ASSERT_EQ(world.barrels.count(), 1u);
+  ASSERT_EQ(world.round.barrels.count(), 1u);
   stepAt(0xFFFFF000u + 4001);
-  EXPECT_TRUE(world.barrels.empty());
-  EXPECT_EQ(world.barrelAt.get(5, 6), nullptr);
-  EXPECT_TRUE(owner->ownBarrels.empty());
-  EXPECT_EQ(Lights().count(), 0u);
-  EXPECT_EQ(Emitters().count(), 0u);
-  // Five cells burn, in arm order (down from its own cell, up, right, left), each with a flash
-  // and ten particles.
+  EXPECT_TRUE(world.round.barrels.empty());
+  EXPECT_EQ(world.round.barrelAt.get(5, 6), nullptr);
+  EXPECT_EQ(BurningBarrels(*owner), 0);
+  // Five cells burn, in arm order (down from its own cell, up, right, left); then the barrel
+  // reports its blast and its end.
   EXPECT_EQ(burnt, (std::vector<Cell>{{5, 6}, {5, 7}, {5, 5}, {6, 6}, {4, 6}}));
-  EXPECT_EQ(Flashes().count(), 5u);
-  EXPECT_EQ(Particles().count(), 50u);
+  std::vector<WorldEventType> types;
+  for (const test::LoggedEvent& e : events.events()) types.push_back(e.type);
+  using T = WorldEventType;
+  EXPECT_EQ(types, (std::vector<T>{T::kBarrelPlaced, T::kCellBurnt, T::kCellBurnt, T::kCellBurnt,
+                                   T::kCellBurnt, T::kCellBurnt, T::kBarrelExploded,
+                                   T::kBarrelRemoved}));
+  EXPECT_EQ(events.events()[1].x, 528);
+  EXPECT_EQ(events.events()[1].y, 624);
+  EXPECT_EQ(events.events()[1].owner, 2);
 }
 
 TEST_F(BarrelTest, PlacementsFromTheWireAreCheckedAndBroughtIntoRange) {
@@ -135,7 +116,7 @@ TEST_F(BarrelTest, PlacementsFromTheWireAreCheckedAndBroughtIntoRange) {
   EXPECT_EQ(PlaceBarrel(2, 2, NAN, centre(3), 3000), nullptr);
   EXPECT_EQ(PlaceBarrel(2, 2, -500, centre(3), 3000), nullptr);
   EXPECT_EQ(PlaceBarrel(2, 2, 3e9f, centre(3), 3000), nullptr);
-  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(world.round.barrels.empty());
   Barrel* strong = place(2, 3, 3, 1000000, -50);
   Barrel* weak = place(2, 4, 4, -7, 2000000000);
   ASSERT_TRUE(strong && weak);
@@ -146,9 +127,9 @@ TEST_F(BarrelTest, PlacementsFromTheWireAreCheckedAndBroughtIntoRange) {
 }
 
 TEST_F(BarrelTest, StrengthTwelveReachesTwelveCellsUntilAWallOrTheEdge) {
-  grids(30, 30);
-  world.solid.set(18, 15, 1);  // a wall three cells to the right
-  world.solid.set(15, 10, 2);  // terrain that stops players but not blasts
+  test::openFloor(30, 30);
+  world.map.solid.set(18, 15, 1);  // a wall three cells to the right
+  world.map.solid.set(15, 10, 2);  // terrain that stops players but not blasts
   place(2, 15, 15, 12);
   explodeAll();
   EXPECT_EQ(burnt.size(), 1u + 12 + 12 + 2 + 12);
@@ -159,25 +140,26 @@ TEST_F(BarrelTest, StrengthTwelveReachesTwelveCellsUntilAWallOrTheEdge) {
 }
 
 TEST_F(BarrelTest, ABoxTakesTheBlastAndShieldsTheCellsBehindIt) {
-  world.box.set(6, 5, 1);
+  world.round.box.set(6, 5, 1);
   place(2, 5, 5, 12);
   explodeAll();
-  EXPECT_EQ(world.box.get(6, 5), 0);
+  EXPECT_EQ(world.round.box.get(6, 5), 0);
+  EXPECT_EQ(events.count(WorldEventType::kBoxDestroyed), 1u);
   for (auto [c, r] : burnt) EXPECT_FALSE(r == 5 && c >= 6) << c;
-  EXPECT_TRUE(world.items.empty());  // not the host: no item rolls
+  EXPECT_TRUE(world.round.items.empty());  // not the host: no item rolls
 }
 
 TEST_F(BarrelTest, OnlyTheHostRollsItemsForBrokenBoxes) {
   rt::randomSeed(7);
   world.isHost = true;
-  grids(3, 200);
+  test::openFloor(3, 200);
   for (int row = 0; row < 200; row += 2) {
-    world.box.set(1, row, 1);
+    world.round.box.set(1, row, 1);
     place(2, 0, row, 1);
     explodeAll();
   }
-  EXPECT_GT(world.items.count(), 20u);
-  EXPECT_EQ(static_cast<int>(world.items.count()), itemsDropped);
+  EXPECT_GT(world.round.items.count(), 20u);
+  EXPECT_EQ(static_cast<int>(world.round.items.count()), itemsDropped);
 }
 
 TEST_F(BarrelTest, AChainGoesOffFiftyMillisecondsLaterInTheFirstOwnersName) {
@@ -191,16 +173,16 @@ TEST_F(BarrelTest, AChainGoesOffFiftyMillisecondsLaterInTheFirstOwnersName) {
   c->explodeAt = a->explodeAt + 10;  // due sooner than the chain delay: it waits longer
   uint32_t t = a->explodeAt + 1;
   stepAt(t);
-  ASSERT_EQ(world.barrels.count(), 2u);
+  ASSERT_EQ(world.round.barrels.count(), 2u);
   EXPECT_EQ(b->explodeAt, t + kChainDelay);
   EXPECT_EQ(c->explodeAt, t + kChainDelay);
   EXPECT_EQ(b->owner, 1);
   EXPECT_EQ(b->ownerPlayer, second);  // the place stays the placer's
   stepAt(t + kChainDelay);
-  EXPECT_EQ(world.barrels.count(), 2u);
+  EXPECT_EQ(world.round.barrels.count(), 2u);
   stepAt(t + kChainDelay + 1);
-  EXPECT_TRUE(world.barrels.empty());
-  EXPECT_TRUE(second->ownBarrels.empty());
+  EXPECT_TRUE(world.round.barrels.empty());
+  EXPECT_EQ(BurningBarrels(*second), 0);
   ASSERT_EQ(deaths.size(), 1u);
   EXPECT_EQ(deaths[0], std::make_pair(3, 1));
   EXPECT_EQ(first->kills, 1);
@@ -212,10 +194,10 @@ TEST_F(BarrelTest, AnItemInABurningCellIsDestroyedNotTaken) {
   ASSERT_NE(CreateItem(1, centre(5), centre(7), 0), nullptr);
   place(2, 5, 5, 2);
   explodeAll();
-  EXPECT_TRUE(world.items.empty());
-  EXPECT_EQ(world.itemAt.get(5, 7), nullptr);
+  EXPECT_TRUE(world.round.items.empty());
+  EXPECT_EQ(world.round.itemAt.get(5, 7), nullptr);
   EXPECT_EQ(world.localPlayer->strength, 2);
-  EXPECT_TRUE(world.notices.empty());
+  EXPECT_TRUE(world.round.notices.empty());
 }
 
 TEST_F(BarrelTest, OnlyTheLocalPlayerIsReportedAndAlsoWhenAlreadyDead) {
@@ -235,36 +217,35 @@ TEST_F(BarrelTest, TwoBarrelsInOneCellAndALeavingOwnerLeaveNoStaleReference) {
   Barrel* first = place(2, 5, 5, 2);
   Barrel* second = place(3, 5, 5, 2);
   RemoveBarrel(first);
-  EXPECT_EQ(world.barrelAt.get(5, 5), second);
+  EXPECT_EQ(world.round.barrelAt.get(5, 5), second);
   Player* leaving = FindPlayer(3);
   ForgetBarrelOwner(*leaving);
   world.players.remove(leaving);
   explodeAll();  // must not touch the freed record
-  EXPECT_EQ(world.barrelAt.get(5, 5), nullptr);
+  EXPECT_EQ(world.round.barrelAt.get(5, 5), nullptr);
   EXPECT_EQ(burnt.size(), 9u);
 }
 
-TEST_F(BarrelTest, AReleaseOfAAsksOnceOnlyWhenAliveWithAPlaceOnAFreeCell) {
+TEST_F(BarrelTest, AReleaseOfAAsksOnlyWhenAliveWithAPlaceOnAFreeCell) {
   Player* local = world.localPlayer;
   moveTo(local, 4, 6);
   local->x += 10;
-  pressAndReleaseA();
+  RequestBarrel(false);
+  EXPECT_EQ(requests, 0);
+  RequestBarrel(true);
   EXPECT_EQ(requests, 1);
   EXPECT_FLOAT_EQ(requestX, local->x);
   EXPECT_EQ(local->cellX, 4);
-  RequestBarrel();  // the release is used up, and nothing stands there before the echo
-  EXPECT_EQ(requests, 1);
-  EXPECT_TRUE(world.barrels.empty());
+  EXPECT_TRUE(world.round.barrels.empty());  // nothing stands there before the echo
 
   Barrel* there = place(2, 4, 6, 2);
-  pressAndReleaseA();
+  RequestBarrel(true);
   RemoveBarrel(there);
   place(1, 9, 9, 2);  // capacity 1 is taken
-  pressAndReleaseA();
-  ClearBarrels();
-  RequestBarrel();  // a release seen while all burned does not come back later
+  RequestBarrel(true);
+  local->barrelCapacity = 2;
   local->dead = 1;
-  pressAndReleaseA();
+  RequestBarrel(true);
   EXPECT_EQ(requests, 1);
 }
 
@@ -272,7 +253,7 @@ TEST_F(BarrelTest, KillsScoreOnceAndOnlyForKnownLivingPlayers) {
   Player *owner = FindPlayer(1), *other = FindPlayer(2);
   EXPECT_FALSE(ApplyKill(99, 1));
   EXPECT_FALSE(ApplyKill(2, 99));
-  EXPECT_TRUE(world.decals.empty());
+  EXPECT_TRUE(world.round.decals.empty());
   // The last two die in one blast of the owner's barrel.
   ASSERT_TRUE(ApplyKill(2, 1));
   ASSERT_TRUE(ApplyKill(1, 1));
@@ -293,21 +274,20 @@ TEST_F(BarrelTest, KillsScoreOnceAndOnlyForKnownLivingPlayers) {
   EXPECT_EQ(third->points, INT_MIN + 1);
 }
 
-TEST_F(BarrelTest, ADeathLeavesBloodAndThreeDecalsAsConfigured) {
+TEST_F(BarrelTest, ADeathIsReportedAndLeavesThreeDecalsAsConfigured) {
   Player* victim = FindPlayer(2);
   moveTo(victim, 6, 6);
-  ClearParticles();
   ASSERT_TRUE(ApplyKill(2, 1));
-  EXPECT_EQ(Particles().count(), 15u);
-  ASSERT_EQ(world.decals.count(), 3u);
-  EXPECT_EQ(world.decals.front().halfWidth, 48);
-  EXPECT_EQ(world.decals.front().fadeAt, rt::frame.now + 600u * 1000u);
-  for (const Decal& d : world.decals) EXPECT_LE(std::fabs(d.x - victim->x), 32.0f);
-  config.blood = 0;
+  ASSERT_EQ(events.count(WorldEventType::kPlayerKilled), 1u);
+  EXPECT_EQ(events.events()[0].record, victim);
+  EXPECT_EQ(events.events()[0].x, 624);
+  ASSERT_EQ(world.round.decals.count(), 3u);
+  EXPECT_EQ(world.round.decals.front().halfWidth, 48);
+  EXPECT_EQ(world.round.decals.front().fadeAt, rt::frame.now + 600u * 1000u);
+  for (const Decal& d : world.round.decals) EXPECT_LE(std::fabs(d.x - victim->x), 32.0f);
   config.deadBodyTime = 0;
   ASSERT_TRUE(ApplyKill(3, 1));
-  EXPECT_EQ(Particles().count(), 15u);
-  EXPECT_EQ(world.decals.count(), 3u);
+  EXPECT_EQ(world.round.decals.count(), 3u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/clock.h"
+#include "support/world_support.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ class BotBrainTest : public ::testing::Test {
     clearWorld();
     // A closed room: walls around 7 x 5 cells of floor.
     int columns = 9, rows = 7;
-    world.solid.reset(columns, rows);
-    world.box.reset(columns, rows);
-    world.barrelAt.reset(columns, rows);
-    world.itemAt.reset(columns, rows);
+    test::openFloor(columns, rows);
     for (int c = 0; c < columns; ++c) {
       for (int r = 0; r < rows; ++r) {
         if (c == 0 || r == 0 || c == columns - 1 || r == rows - 1) wall(c, r);
@@ -34,23 +32,23 @@ class BotBrainTest : public ::testing::Test {
 
   static void clearWorld() {
     world.players.clear();
-    world.barrels.clear();
+    world.round.barrels.clear();
     world.localPlayer = nullptr;
   }
 
-  void wall(int c, int r) { world.solid.set(c, r, 1); }
-  void box(int c, int r) { world.box.set(c, r, 1); }
+  void wall(int c, int r) { world.map.solid.set(c, r, 1); }
+  void box(int c, int r) { world.round.box.set(c, r, 1); }
   void standAt(int c, int r) {
     bot->x = centre(c);
     bot->y = centre(r);
   }
   // A burning barrel as the echo leaves it, without its light, spark and sound.
   void barrelAt(int c, int r, int strength) {
-    Barrel* barrel = world.barrels.append();
+    Barrel* barrel = world.round.barrels.append();
     barrel->x = centre(c);
     barrel->y = centre(r);
     barrel->strength = strength;
-    world.barrelAt.set(c, r, barrel);
+    world.round.barrelAt.set(c, r, barrel);
   }
 
   Player* bot = nullptr;
@@ -72,7 +70,7 @@ TEST_F(BotBrainTest, SuicideGoesToTheNearestBoxThenStaysInItsOwnBlast) {
 
   // Its barrel burns under it: it waits, and asks for nothing more.
   barrelAt(3, 1, 2);
-  *bot->ownBarrels.append() = &world.barrels.back();
+  world.round.barrels.back().ownerPlayer = bot;
   d = DecideBot(*bot, BotPlay::kSuicide, eager);
   EXPECT_FALSE(d.placeBarrel);
   EXPECT_FALSE(d.walk);
@@ -94,7 +92,7 @@ TEST_F(BotBrainTest, WanderPlacesOnlyWithAWayOutAndRunsThatWay) {
   EXPECT_FALSE(d.placeBarrel);
 
   // Open the floor below: now it places and steps out of the blast's line.
-  world.solid.set(1, 2, 0);
+  world.map.solid.set(1, 2, 0);
   d = DecideBot(*bot, BotPlay::kWander, eager);
   EXPECT_TRUE(d.placeBarrel);
   ASSERT_TRUE(d.walk);
@@ -124,7 +122,7 @@ TEST_F(BotBrainTest, WanderRunsFromABlastAndNeverIntoOne) {
 
 TEST_F(BotBrainTest, ItemsDrawABotThatSeeksThemButNotAcrossABlast) {
   Item item;
-  world.itemAt.set(4, 1, &item);
+  world.round.itemAt.set(4, 1, &item);
   BotStyle seeking{true, true};
   for (int i = 0; i < 10; ++i) {
     BotDecision d = DecideBot(*bot, BotPlay::kWander, seeking);
@@ -138,7 +136,7 @@ TEST_F(BotBrainTest, ItemsDrawABotThatSeeksThemButNotAcrossABlast) {
   if (d.walk) {
     EXPECT_FALSE(CellInDanger(d.column, d.row));
   }
-  world.itemAt.set(4, 1, nullptr);
+  world.round.itemAt.set(4, 1, nullptr);
 }
 
 TEST_F(BotBrainTest, StillAndDeadBotsDoNothing) {

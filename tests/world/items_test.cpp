@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "data/config.h"
-#include "render/lights.h"
+#include "data/resources.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
-#include "runtime/screen.h"
+#include "support/world_support.h"
 #include "world/barrels.h"
 #include "world/messages.h"
 
@@ -23,11 +23,10 @@ float centre(int cell) { return cell * 96.0f + 48.0f; }
 class ItemTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     config = Config{};
     rt::frame.now = 5000;
     world = World{};
-    grids(10, 10);
+    test::openFloor(10, 10);
     RuleMessages direct = DirectRuleMessages(), messages = direct;
     messages.abilityChanged = [this, direct](int32_t type, int32_t id, int32_t value) {
       abilities.push_back({type, id, value});
@@ -45,22 +44,14 @@ class ItemTest : public ::testing::Test {
     world.localPlayer = local;
   }
   void TearDown() override {
-    ClearItems();
     SetRuleMessages({});
     world = World{};
-    ClearLights();
-    rt::shutdownScreenSystem();
-  }
-  void grids(int columns, int rows) {
-    world.solid.reset(columns, rows);
-    world.box.reset(columns, rows);
-    world.barrelAt.reset(columns, rows);
-    world.itemAt.reset(columns, rows);
   }
   Item* itemAt(int row, int column, int cellRow, int32_t id = 0) {
     return CreateItem(row, centre(column), centre(cellRow), id);
   }
 
+  test::EventLog events;
   Player* local = nullptr;
   std::vector<std::array<int32_t, 3>> abilities;
   std::vector<int32_t> taken;
@@ -74,8 +65,9 @@ TEST_F(ItemTest, IdentifiersAreUniqueAmongLiveItemsAndTheGridStaysInStep) {
   EXPECT_NE(a->id, 0);
   EXPECT_NE(a->id, b->id);
   EXPECT_EQ(a->name, "Bomb Time Increase");
-  EXPECT_EQ(world.itemAt.get(2, 2), a);
-  EXPECT_EQ(Lights().count(), 2u);
+  EXPECT_EQ(world.round.itemAt.get(2, 2), a);
+  EXPECT_EQ(a->animation, kAnimationTime);
+  EXPECT_EQ(events.count(WorldEventType::kItemCreated), 2u);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(FindItem(NewItemId()), nullptr);
   // The host's id is kept; one already alive is refused.
   Item* given = itemAt(2, 4, 2, 5000);
@@ -83,8 +75,9 @@ TEST_F(ItemTest, IdentifiersAreUniqueAmongLiveItemsAndTheGridStaysInStep) {
   EXPECT_EQ(given->id, 5000);
   EXPECT_EQ(itemAt(2, 5, 2, 5000), nullptr);
   RemoveItem(a);
-  EXPECT_EQ(world.itemAt.get(2, 2), nullptr);
-  EXPECT_EQ(Lights().count(), 2u);
+  EXPECT_EQ(world.round.itemAt.get(2, 2), nullptr);
+  EXPECT_EQ(events.count(WorldEventType::kItemRemoved), 1u);
+  EXPECT_EQ(events.events().back().record, a);
 }
 
 TEST_F(ItemTest, ItemsFromTheWireAreChecked) {
@@ -92,12 +85,12 @@ TEST_F(ItemTest, ItemsFromTheWireAreChecked) {
   EXPECT_EQ(CreateItem(9, centre(2), centre(2), 9), nullptr);
   EXPECT_EQ(CreateItem(1, NAN, centre(2), 9), nullptr);
   EXPECT_EQ(CreateItem(1, centre(20), centre(2), 9), nullptr);  // off the map
-  EXPECT_TRUE(world.items.empty());
+  EXPECT_TRUE(world.round.items.empty());
   // A newer item in an occupied cell takes its place; nothing points at the old one.
   itemAt(1, 2, 2, 1);
   Item* newer = itemAt(3, 2, 2, 2);
-  EXPECT_EQ(world.items.count(), 1u);
-  EXPECT_EQ(world.itemAt.get(2, 2), newer);
+  EXPECT_EQ(world.round.items.count(), 1u);
+  EXPECT_EQ(world.round.itemAt.get(2, 2), newer);
 }
 
 TEST_F(ItemTest, APickupAppliesSendsNotifiesAndRemovesOnce) {
@@ -109,15 +102,16 @@ TEST_F(ItemTest, APickupAppliesSendsNotifiesAndRemovesOnce) {
   ASSERT_EQ(abilities.size(), 1u);
   EXPECT_EQ(abilities[0], (std::array<int32_t, 3>{kAbilityStrength, 7, 3}));
   EXPECT_EQ(taken, std::vector<int32_t>{42});
-  EXPECT_EQ(world.items.count(), 1u);
-  EXPECT_EQ(world.itemAt.get(1, 1), nullptr);
-  ASSERT_EQ(world.notices.count(), 1u);
-  EXPECT_EQ(world.notices.front().name, "Explosion Strength Increase");
-  EXPECT_EQ(world.notices.front().iconSprite, 12);
-  EXPECT_EQ(world.notices.front().expiry, 5000u + 10u * 1000u);
+  EXPECT_EQ(events.count(WorldEventType::kItemTaken), 1u);
+  EXPECT_EQ(world.round.items.count(), 1u);
+  EXPECT_EQ(world.round.itemAt.get(1, 1), nullptr);
+  ASSERT_EQ(world.round.notices.count(), 1u);
+  EXPECT_EQ(world.round.notices.front().name, "Explosion Strength Increase");
+  EXPECT_EQ(world.round.notices.front().iconSprite, 12);
+  EXPECT_EQ(world.round.notices.front().expiry, 5000u + 10u * 1000u);
   // Another machine's taken message for the same item finds nothing.
   RemoveItemById(42);
-  EXPECT_EQ(world.items.count(), 1u);
+  EXPECT_EQ(world.round.items.count(), 1u);
 }
 
 TEST_F(ItemTest, AtStrengthTwelveAnIncreaseIsLostWithoutNoticeButTakenForEverybody) {
@@ -126,16 +120,16 @@ TEST_F(ItemTest, AtStrengthTwelveAnIncreaseIsLostWithoutNoticeButTakenForEverybo
   PickUpItems();
   EXPECT_EQ(local->strength, 12);
   EXPECT_TRUE(abilities.empty());
-  EXPECT_TRUE(world.notices.empty());
+  EXPECT_TRUE(world.round.notices.empty());
   EXPECT_EQ(taken, std::vector<int32_t>{3});
-  EXPECT_TRUE(world.items.empty());
+  EXPECT_TRUE(world.round.items.empty());
 }
 
 TEST_F(ItemTest, TheDeadTakeNothing) {
   itemAt(1, 1, 1);
   local->dead = 1;
   PickUpItems();
-  EXPECT_EQ(world.items.count(), 1u);
+  EXPECT_EQ(world.round.items.count(), 1u);
 }
 
 TEST_F(ItemTest, EveryEffectStopsAtItsLimit) {
@@ -176,12 +170,12 @@ TEST_F(ItemTest, AbilityMessagesAreBroughtIntoRange) {
 
 TEST_F(ItemTest, AboutThreeInFourBoxesRollAnItemAndStrengthLossesAreRarer) {
   rt::randomSeed(12345);
-  grids(100, 100);
+  test::openFloor(100, 100);
   const int boxes = 20000;
   int made = 0;
   for (int i = 0; i < boxes; ++i) {
     if (DropItem(centre(i % 100), centre((i / 100) % 100))) ++made;
-    if (world.items.count() > 100) ClearItems();
+    while (world.round.items.count() > 100) RemoveItem(&world.round.items.front());
   }
   int sent = 0;
   for (int row = 1; row <= 6; ++row) sent += dropped[row];

@@ -12,20 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "data/resources.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/screen.h"
+#include "support/world_support.h"
 #include "support/test_support.h"
 #include "world/map_file.h"
 #include "world/world.h"
 
 namespace {
-
-uint32_t now = 0;
-int32_t cameraX = 0, cameraY = 0;
 
 std::vector<uint8_t> png(int width, int height, uint8_t red) {
   rt::Pixels pixels;
@@ -70,17 +65,10 @@ class MapTest : public ::testing::Test {
     rt::setDataRoot(dir.path());
     std::filesystem::create_directories(dir.file("Data/Maps"));
     std::filesystem::create_directories(dir.file("Data/TileSets"));
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &now, &cameraX, &cameraY);
-    InitParticles(1024, 768, 10, &now, &cameraX, &cameraY, false);
     clearMap();
     world = World{};
   }
-  void TearDown() override {
-    clearMap();
-    ClearLights();
-    ClearEmitters();
-    ClearParticles();
-  }
+  void TearDown() override { clearMap(); }
 
   void saveTileSet(const std::string& name, const TileSetFile& set) {
     std::vector<uint8_t> bytes;
@@ -363,7 +351,7 @@ TEST_F(MapTest, ZeroSizesGiveOneCellOfOneLayer) {
   ASSERT_NE(mapCell(0, 0, 0).tile, nullptr);
   EXPECT_EQ(mapCell(0, 1, 0).tile, nullptr);   // outside
   EXPECT_EQ(mapCell(-1, 0, 0).tile, nullptr);
-  EXPECT_EQ(world.solid.columns(), 1);
+  EXPECT_EQ(world.map.solid.columns(), 1);
 }
 
 TEST_F(MapTest, CellsResolveTilesRotationsAndTheSolidGrid) {
@@ -377,8 +365,8 @@ TEST_F(MapTest, CellsResolveTilesRotationsAndTheSolidGrid) {
   put(map, 1, 0, 0, 5, 1);   // no such tile set
   saveMap("Cells", bytesOf(map));
   ASSERT_TRUE(load("Cells"));
-  EXPECT_EQ(world.solid.get(1, 1), 1);
-  EXPECT_EQ(world.solid.get(3, 2), 0);
+  EXPECT_EQ(world.map.solid.get(1, 1), 1);
+  EXPECT_EQ(world.map.solid.get(3, 2), 0);
   EXPECT_EQ(mapCell(0, 3, 2).rotation, 90);
   EXPECT_EQ(mapCell(0, 3, 2).tile->pictureName, "Floor");
   EXPECT_NE(mapCell(0, 3, 2).tile->picture, 0u);
@@ -404,9 +392,9 @@ TEST_F(MapTest, LaterPositiveTerrainOverwritesAndOthersLeaveIt) {
   put(map, 0, 1, 0, 0, 4);  // the low byte of the value
   saveMap("Terrain", bytesOf(map));
   ASSERT_TRUE(load("Terrain"));
-  EXPECT_EQ(world.solid.get(0, 0), 1);
-  EXPECT_EQ(world.solid.get(1, 0), 2);
-  EXPECT_EQ(world.solid.get(2, 0), 0);
+  EXPECT_EQ(world.map.solid.get(0, 0), 1);
+  EXPECT_EQ(world.map.solid.get(1, 0), 2);
+  EXPECT_EQ(world.map.solid.get(2, 0), 0);
 }
 
 TEST_F(MapTest, TileSetsSharePicturesByNameAndOnlyTheFirstSetsTheSize) {
@@ -431,8 +419,8 @@ TEST_F(MapTest, TileSetsSharePicturesByNameAndOnlyTheFirstSetsTheSize) {
   saveMap("Shared", bytesOf(map));
   ASSERT_TRUE(load("Shared"));
 
-  EXPECT_EQ(world.tileWidth, 64);
-  EXPECT_EQ(world.tileHeight, 48);
+  EXPECT_EQ(world.map.tileWidth, 64);
+  EXPECT_EQ(world.map.tileHeight, 48);
   EXPECT_EQ(mapHeader().pixelWidth, 5 * 64);
   EXPECT_EQ(tilePictureCount(), 1u);
   EXPECT_EQ(findTilePicture("Shared")->bytes, first.pictures[0].bytes);
@@ -457,8 +445,8 @@ TEST_F(MapTest, MissingTileSetIsSkippedAndTheNextTakesItsNumber) {
   EXPECT_EQ(tileSetCount(), 1u);
   EXPECT_EQ(findTileSet(0)->fileName, "Ground.tileset");
   EXPECT_EQ(mapHeader().tileSetNames.size(), 4u);
-  EXPECT_EQ(world.tileWidth, 64);
-  EXPECT_EQ(world.solid.get(0, 0), 1);
+  EXPECT_EQ(world.map.tileWidth, 64);
+  EXPECT_EQ(world.map.solid.get(0, 0), 1);
   EXPECT_FALSE(loadTileSet("Data\\TileSets\\", "..\\Maps\\Evil.map", false));
   EXPECT_FALSE(loadTileSet("Data\\TileSets\\", "", false));
 }
@@ -484,7 +472,7 @@ TEST_F(MapTest, AMapThatCannotBeReadOrIsTooLargeChangesNothing) {
   EXPECT_EQ(mapColumns(), 3);
   EXPECT_EQ(tileSetCount(), 1u);
   EXPECT_EQ(mapHeader().spawnPoints.size(), 1u);
-  EXPECT_EQ(world.solid.get(1, 1), 1);
+  EXPECT_EQ(world.map.solid.get(1, 1), 1);
   EXPECT_NE(mapCell(0, 1, 1).tile, nullptr);
 }
 
@@ -504,7 +492,7 @@ TEST_F(MapTest, AFileThatEndsInTheCellsLoadsThoseCells) {
   EXPECT_EQ(mapColumns(), 3);
   EXPECT_NE(mapCell(0, 0, 1).tile, nullptr);   // the fourth cell
   EXPECT_EQ(mapCell(0, 2, 2).tile, nullptr);
-  EXPECT_EQ(world.solid.get(2, 2), 0);
+  EXPECT_EQ(world.map.solid.get(2, 2), 0);
   EXPECT_TRUE(mapHeader().spawnPoints.empty());
 }
 
@@ -540,75 +528,38 @@ TEST_F(MapTest, PreviewsAreSmallPictures) {
   EXPECT_EQ(rt::sprite3DWidth(floor->picture), 96);
 }
 
-TEST_F(MapTest, LoadingReplacesLightsEmittersAndColours) {
-  std::vector<uint8_t> picture = png(8, 8, 1);
-  rt::Handle spark = rt::createSprite3D(
-      rt::kAnyNumber, rt::createSpriteFromMemory(rt::kAnyNumber, picture.data(), picture.size()));
-  ParticleTextures().add("Spark")->sprite3D = spark;
-  AddLight(kLightPoint, 10, 10, 0, 0, 0xFFFFFF, 1, 0);
-  ParticleType stray;
-  AddEmitter(stray, 1, 1);
-  SpawnParticle(stray, 1, 1);
-
+TEST_F(MapTest, LoadingKeepsTheMapsLightsAndEmittersAsReadAndReportsIt) {
+  test::EventLog events;
   MapFile map = emptyMap(2, 2, 1);
   map.ambientColour = 0x382018;
-  map.overlayColour = 0;
+  map.overlayColour = 5;
   MapLight torch;
-  torch.shape = kLightPoint;
   torch.colour = 0x60B0FF;
-  torch.width = 301;
-  torch.height = 200;
-  torch.x = 50;
-  torch.y = 60;
   torch.intensity = std::numeric_limits<float>::quiet_NaN();
-  torch.flicker = 1;
-  torch.flickerAmount = 0.2f;
-  torch.flickerInterval = 90;
   MapLight odd = torch;
   odd.shape = 7;
   map.lights = {torch, odd};
   MapEmitter emitter;
-  emitter.active = 1;
-  emitter.x = 100;
-  emitter.y = 200;
-  emitter.areaWidth = 17;
   emitter.textureKey = " Spark ";
-  emitter.lifetime = 1 << 30;
-  emitter.alphaLoss = 1e-6f;
-  emitter.startAlpha = 1e9f;
-  MapEmitter unknown = emitter;
-  unknown.textureKey = "Nothing";
-  map.emitters = {emitter, unknown};
+  map.emitters = {emitter};
   map.driftEnabled = 1;
   map.driftX = std::numeric_limits<float>::infinity();
   saveMap("Lit", bytesOf(map));
   ASSERT_TRUE(load("Lit"));
-
-  EXPECT_EQ(AmbientColour(), 0x382018u);
-  ASSERT_EQ(Lights().count(), 1u);
-  const Light& light = Lights().front();
-  EXPECT_EQ(light.red, 0xFF);
-  EXPECT_EQ(light.green, 0xB0);
-  EXPECT_EQ(light.blue, 0x60);
-  EXPECT_EQ(light.halfWidth, 150);
-  EXPECT_EQ(light.halfHeight, 100);
-  EXPECT_EQ(light.x, 50);
-  EXPECT_EQ(light.flicker, 1);
-  EXPECT_EQ(light.flickerInterval, 90);
-  EXPECT_EQ(light.intensity, 0.0f);
-  ASSERT_EQ(Emitters().count(), 2u);
-  EXPECT_TRUE(Particles().empty());
-  const ParticleType& e = Emitters().front();
-  EXPECT_EQ(e.x, 100);
-  EXPECT_EQ(e.y, 200);
-  EXPECT_EQ(e.halfAreaWidth, 8);
-  EXPECT_EQ(e.textureKey, "Spark");
-  EXPECT_EQ(e.texture, spark);
-  EXPECT_LE(e.lifetime, 10000);
-  EXPECT_GE(e.alphaLoss, 0.25f);
-  EXPECT_LE(e.startAlpha, 255.0f);
-  EXPECT_EQ(Emitters().back().texture, 0u);
-  ParticleTextures().erase("Spark");
+  // The presentation judges the values; the map keeps them as the file has them.
+  const MapEffects& e = world.map.effects;
+  EXPECT_EQ(e.ambientColour, 0x382018u);
+  EXPECT_EQ(e.overlayColour, 5);
+  ASSERT_EQ(e.lights.size(), 2u);
+  EXPECT_EQ(e.lights[1].shape, 7);
+  ASSERT_EQ(e.emitters.size(), 1u);
+  EXPECT_EQ(e.emitters[0].textureKey, " Spark ");
+  EXPECT_TRUE(e.driftEnabled);
+  EXPECT_TRUE(std::isinf(e.driftX));
+  EXPECT_EQ(events.count(WorldEventType::kMapLoaded), 1u);
+  EXPECT_FALSE(load("Missing"));
+  EXPECT_EQ(events.count(WorldEventType::kMapLoaded), 1u);
+  EXPECT_EQ(world.map.effects.lights.size(), 2u);
 }
 
 // ---- Boxes ---------------------------------------------------------------------------------
@@ -629,19 +580,19 @@ TEST_F(MapTest, BoxesKeepAwayFromSpawnsWallsAndBareCells) {
   map.spawnPoints = {{0, "", 48, 48}, {0, "", 700, 500}, {0, "", 1100, 140}};
   saveMap("Boxes", bytesOf(map));
   ASSERT_TRUE(load("Boxes"));
-  ASSERT_EQ(world.solid.get(9, 3), 1);
+  ASSERT_EQ(world.map.solid.get(9, 3), 1);
 
   int boxes = 0;
   for (uint64_t seed = 1; seed <= 200; ++seed) {
     rt::randomSeed(seed);
     generateBoxes(true);
-    ASSERT_EQ(world.box.columns(), 12);
-    ASSERT_EQ(world.itemAt.rows(), 10);
+    ASSERT_EQ(world.round.box.columns(), 12);
+    ASSERT_EQ(world.round.itemAt.rows(), 10);
     for (int row = 0; row < 10; ++row) {
       for (int column = 0; column < 12; ++column) {
-        if (!world.box.get(column, row)) continue;
+        if (!world.round.box.get(column, row)) continue;
         ++boxes;
-        ASSERT_EQ(world.solid.get(column, row), 0) << column << "," << row;
+        ASSERT_EQ(world.map.solid.get(column, row), 0) << column << "," << row;
         const MapCell& ground = mapCell(0, column, row);
         ASSERT_TRUE(ground.tile && ground.tile->picture) << column << "," << row;
         for (const SpawnPoint& p : mapHeader().spawnPoints) {
@@ -654,7 +605,7 @@ TEST_F(MapTest, BoxesKeepAwayFromSpawnsWallsAndBareCells) {
   EXPECT_GT(boxes, 200 * 40);  // most free cells get one
   generateBoxes(false);
   for (int row = 0; row < 10; ++row) {
-    for (int column = 0; column < 12; ++column) EXPECT_EQ(world.box.get(column, row), 0);
+    for (int column = 0; column < 12; ++column) EXPECT_EQ(world.round.box.get(column, row), 0);
   }
 }
 
@@ -682,8 +633,8 @@ TEST_F(MapTest, ClearMapForgetsEverything) {
   EXPECT_EQ(tileSetCount(), 0u);
   EXPECT_EQ(tilePictureCount(), 0u);
   EXPECT_EQ(mapCell(0, 0, 0).tile, nullptr);
-  EXPECT_EQ(world.solid.columns(), 1);
-  EXPECT_EQ(world.box.columns(), 1);
+  EXPECT_EQ(world.map.solid.columns(), 1);
+  EXPECT_EQ(world.round.box.columns(), 1);
 }
 
 // ---- Names and the map list ----------------------------------------------------------------
@@ -756,16 +707,17 @@ TEST_F(MapTest, ShippedMapsLoadAndOfferRoomToPlay) {
       }
     }
     for (const SpawnPoint& p : h.spawnPoints) {
-      EXPECT_EQ(world.solid.get(CellX(static_cast<float>(p.x)), CellY(static_cast<float>(p.y))), 0);
+      int32_t column = CellX(static_cast<float>(p.x)), row = CellY(static_cast<float>(p.y));
+      EXPECT_EQ(world.map.solid.get(column, row), 0);
     }
     generateBoxes(true);
     int boxes = 0;
     for (int row = 0; row < mapRows(); ++row) {
-      for (int column = 0; column < mapColumns(); ++column) boxes += world.box.get(column, row);
+      for (int column = 0; column < mapColumns(); ++column) boxes += world.round.box.get(column, row);
     }
     EXPECT_GT(boxes, 10);
     scrolls = scrolls || (h.pixelWidth > 2 * 1024 && h.pixelHeight > 2 * 768);
-    night = night || (dark(AmbientColour()) && Lights().count() >= 4);
+    night = night || (dark(world.map.effects.ambientColour) && world.map.effects.lights.size() >= 4);
   }
   EXPECT_TRUE(scrolls) << "no map large enough to scroll";
   EXPECT_TRUE(night) << "no night map";

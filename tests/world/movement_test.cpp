@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "support/world_support.h"
 #include "world/world.h"
 
 namespace {
@@ -21,10 +22,7 @@ class MovementTest : public ::testing::Test {
  protected:
   void SetUp() override {
     world = World{};
-    world.solid.reset(12, 12);
-    world.box.reset(12, 12);
-    world.barrelAt.reset(12, 12);
-    world.itemAt.reset(12, 12);
+    test::openFloor(12, 12);
     player = world.players.append();
     world.localPlayer = player;
     placeAt(5, 5);
@@ -77,9 +75,9 @@ TEST_F(MovementTest, UpAndDownTogetherMovesUpAndDiagonalsAreAsLongAsStraightStep
 }
 
 TEST_F(MovementTest, WallsBoxesOtherTerrainAndTheMapEdgeStopAMove) {
-  world.solid.set(6, 5, 1);
-  world.box.set(5, 4, 1);
-  world.solid.set(4, 5, 2);
+  world.map.solid.set(6, 5, 1);
+  world.round.box.set(5, 4, 1);
+  world.map.solid.set(4, 5, 2);
   for (MoveKeys k : {kRight, kUp, kLeft}) {
     placeAt(5, 5);
     walk(k, 20);
@@ -94,7 +92,7 @@ TEST_F(MovementTest, WallsBoxesOtherTerrainAndTheMapEdgeStopAMove) {
 }
 
 TEST_F(MovementTest, SlidesUpAlongAWallOnTheRight) {
-  for (int row = 0; row < 12; ++row) world.solid.set(6, row, 1);
+  for (int row = 0; row < 12; ++row) world.map.solid.set(6, row, 1);
   player->x = 6 * kCell - 30;
   float x = player->x, y = player->y;
   walk(keys(1, 0, 0, 1), 5);
@@ -107,9 +105,9 @@ TEST_F(MovementTest, LeavesAFreshBarrelInEveryDirectionButNeverComesBack) {
                             keys(0, 1, 1, 0), keys(0, 1, 0, 1)};
   const MoveKeys back[8] = {kDown, kUp, kRight, kLeft, keys(0, 1, 0, 1), keys(0, 1, 1, 0),
                             keys(1, 0, 0, 1), keys(1, 0, 1, 0)};
-  Barrel* barrel = world.barrels.append();
+  Barrel* barrel = world.round.barrels.append();
   barrel->x = barrel->y = centre(5);
-  world.barrelAt.set(5, 5, barrel);
+  world.round.barrelAt.set(5, 5, barrel);
   for (int i = 0; i < 8; ++i) {
     SCOPED_TRACE(i);
     placeAt(5, 5);
@@ -125,7 +123,7 @@ TEST_F(MovementTest, LeavesAFreshBarrelInEveryDirectionButNeverComesBack) {
 }
 
 TEST_F(MovementTest, DeadPlayersBrokenSpeedsAndLongFramesGoNowhereTheyShouldNot) {
-  for (int row = 0; row < 12; ++row) world.solid.set(8, row, 1);
+  for (int row = 0; row < 12; ++row) world.map.solid.set(8, row, 1);
   float x = player->x;
   player->dead = 1;
   walk(kRight, 5);

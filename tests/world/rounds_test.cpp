@@ -1,6 +1,5 @@
-// Rounds and scoring on the host's side and from the round-start message: when a round ends,
-// when the match ends, what a round start resets and what it keeps, and the round-start payload
-// from the host's map to a client's grids, also when it comes damaged.
+// Rounds and scoring on the host's side: when a round ends, when the match ends, and what a round
+// start resets and what it keeps.
 #include "world/rounds.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +11,10 @@
 #include <vector>
 
 #include "data/config.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/screen.h"
-#include "runtime/sound.h"
+#include "support/world_support.h"
 #include "support/test_support.h"
 #include "world/barrels.h"
 #include "world/items.h"
@@ -41,16 +38,12 @@ void everybodyInTheBlastReports(int32_t column, int32_t row, int32_t owner) {
 class RoundsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Maps bring tile pictures, which the null screen takes.
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
-    rt::initSoundSystem(rt::Backend::Null);
     rt::setDataRoot(test::binaryDir());
     config = Config{};
-    config.blood = 0;
     rt::frame.now = 100000;
     world = World{};
-    InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
-               &world.camera.y);
-    InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
     SetRuleMessages(DirectRuleMessages());
     SetCellBurntHook(everybodyInTheBlastReports);
   }
@@ -59,7 +52,6 @@ class RoundsTest : public ::testing::Test {
     SetCellBurntHook(nullptr);
     SetRuleMessages({});
     world = World{};
-    rt::shutdownSoundSystem();
     rt::shutdownScreenSystem();
   }
 
@@ -71,13 +63,10 @@ class RoundsTest : public ::testing::Test {
   }
   // An open floor of 15 x 15 cells, round 1 of rounds running.
   void openFloor(int32_t rounds) {
-    world.box.reset(15, 15);
-    world.solid.reset(15, 15);
-    world.barrelAt.reset(15, 15);
-    world.itemAt.reset(15, 15);
-    world.round.running = true;
-    world.round.roundNumber = 1;
-    world.round.rounds = rounds;
+    test::openFloor(15, 15);
+    world.match.running = true;
+    world.match.roundNumber = 1;
+    world.match.rounds = rounds;
   }
   void standAt(Player* player, int column, int row) {
     player->x = player->netX = centre(column);
@@ -85,7 +74,7 @@ class RoundsTest : public ::testing::Test {
   }
   // Lets every fuse burn down and every chained barrel go off.
   void burnAll() {
-    for (int i = 0; i < 20 && !world.barrels.empty(); ++i) {
+    for (int i = 0; i < 20 && !world.round.barrels.empty(); ++i) {
       rt::frame.now += 4000;
       BarrelStep();
     }
@@ -103,7 +92,7 @@ class RoundsTest : public ::testing::Test {
     return RoundEvent::kNone;
   }
 
-  test::TempDir dir;
+  test::EventLog events;
 };
 
 TEST_F(RoundsTest, LastTwoDyingInOneBlastEndTheRoundFiveSecondsLater) {
@@ -183,14 +172,15 @@ TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
   a->points = 3;
   b->deaths = 2;
   ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
-  EXPECT_EQ(world.round.roundNumber, 1);
-  EXPECT_TRUE(world.round.running);
-  EXPECT_EQ(world.round.rounds, 3);
-  EXPECT_EQ(world.round.roundTime, 180000);
-  EXPECT_EQ(world.round.mapName, "Arena");
-  ASSERT_EQ(world.box.columns(), mapColumns());
-  ASSERT_EQ(world.box.rows(), mapRows());
-  ASSERT_NE(a->hudEmitter, nullptr);
+  EXPECT_EQ(world.match.roundNumber, 1);
+  EXPECT_TRUE(world.match.running);
+  EXPECT_EQ(world.match.rounds, 3);
+  EXPECT_EQ(world.match.roundTime, 180000);
+  EXPECT_EQ(world.match.mapName, "Arena");
+  ASSERT_EQ(world.round.box.columns(), mapColumns());
+  ASSERT_EQ(world.round.box.rows(), mapRows());
+  EXPECT_EQ(events.count(WorldEventType::kMapLoaded), 1u);
+  EXPECT_EQ(events.count(WorldEventType::kRoundStarted), 1u);
 
   // Mid-round: things happen.
   a->dead = 1;
@@ -200,12 +190,18 @@ TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
   standAt(b, 1, 1);
   ASSERT_TRUE(CreateItem(1, CellCentreX(2), CellCentreY(2), 0));
   ASSERT_TRUE(PlaceBarrel(b->id, 2, b->x, b->y, 3000));
+  world.round.notices.append();
+  world.round.decals.append();
+  world.round.endAt = 5;
   ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
 
-  EXPECT_EQ(world.round.roundNumber, 2);
-  EXPECT_TRUE(world.items.empty());
-  EXPECT_TRUE(world.barrels.empty());
-  EXPECT_TRUE(b->ownBarrels.empty());
+  EXPECT_EQ(world.match.roundNumber, 2);
+  EXPECT_TRUE(world.round.items.empty());
+  EXPECT_TRUE(world.round.barrels.empty());
+  EXPECT_TRUE(world.round.notices.empty());
+  EXPECT_TRUE(world.round.decals.empty());
+  EXPECT_EQ(world.round.endAt, 0u);
+  EXPECT_EQ(BurningBarrels(*b), 0);
   const std::vector<SpawnPoint>& spawns = mapHeader().spawnPoints;
   ASSERT_GE(spawns.size(), 2u);
   size_t index = 0;
@@ -255,7 +251,7 @@ TEST_F(RoundsTest, GameOverFollowsTheSetUpAfterTheLastRound) {
     ASSERT_TRUE(StartHostRound("Arena", rounds, 60000));
   }
   // The set-up after the last round happened; the next frame ends the match.
-  EXPECT_EQ(world.round.roundNumber, rounds + 1);
+  EXPECT_EQ(world.match.roundNumber, rounds + 1);
   EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kGameOver);
   EXPECT_EQ(a->selfKills, rounds);
   EXPECT_EQ(a->points, -rounds);
@@ -270,145 +266,17 @@ TEST_F(RoundsTest, EndOfTheMatchEmptiesTheWorldButKeepsThePlayers) {
   a->strength = 9;
   EndMatchWorld();
   EXPECT_EQ(mapColumns(), 1);
-  EXPECT_EQ(world.box.columns(), 1);
-  EXPECT_TRUE(world.barrels.empty());
-  EXPECT_TRUE(world.items.empty());
-  EXPECT_TRUE(Lights().empty());
+  EXPECT_EQ(world.round.box.columns(), 1);
+  EXPECT_TRUE(world.round.barrels.empty());
+  EXPECT_TRUE(world.round.items.empty());
+  EXPECT_EQ(events.count(WorldEventType::kMatchEnded), 1u);
   EXPECT_TRUE(mapHeader().spawnPoints.empty());
-  EXPECT_EQ(world.round.roundNumber, 0);
-  EXPECT_FALSE(world.round.running);
+  EXPECT_EQ(world.match.roundNumber, 0);
+  EXPECT_FALSE(world.match.running);
   ASSERT_EQ(world.players.count(), 1u);
   EXPECT_EQ(a->x, 0.0f);
   EXPECT_EQ(a->strength, 2);
   EXPECT_EQ(a->kills, 4);
-}
-
-// ---- The round-start message -----------------------------------------------------------------
-
-class RoundStartTest : public RoundsTest {
- protected:
-  // The host's message for a round on Arena with three players, its type already read.
-  MessageBuffer* hostMessage() {
-    for (int32_t id = 1; id <= 3; ++id) addPlayer(id);
-    EXPECT_TRUE(StartHostRound("Arena", 4, 120000));
-    MessageBuffer* message = createBuffer(rt::kAnyNumber, 2048, 0);
-    WriteRoundStart(message);
-    hostBoxes.clear();
-    for (int row = 0; row < mapRows(); ++row) {
-      for (int column = 0; column < mapColumns(); ++column) {
-        hostBoxes.push_back(world.box.get(column, row));
-      }
-    }
-    for (const Player& p : world.players) hostPositions.push_back({p.x, p.y});
-    return message;
-  }
-  // The client's world before the message: another round, players elsewhere.
-  void clientBefore() {
-    EndMatchWorld();
-    world.round.roundNumber = 6;
-    for (Player& p : world.players) {
-      standAt(&p, 1, 1);
-      p.dead = 1;
-      p.strength = 9;
-    }
-  }
-  void fromStart(MessageBuffer* message) {
-    message->cursor = message->data;
-    EXPECT_EQ(getLong(message), 11);
-  }
-
-  std::vector<int32_t> hostBoxes;
-  std::vector<std::pair<float, float>> hostPositions;
-};
-
-TEST_F(RoundStartTest, ClientGetsTheHostsBoxesAndPositions) {
-  MessageBuffer* message = hostMessage();
-  int32_t cells = mapColumns() * mapRows();
-  EXPECT_EQ(message->length, 4 + 6 + 4 + 4 + cells + 4 + 3 * 8);
-  clientBefore();
-  fromStart(message);
-  ASSERT_TRUE(ApplyRoundStart(message));
-  freeBuffer(message);
-
-  EXPECT_EQ(world.round.roundNumber, 7);
-  EXPECT_EQ(world.round.rounds, 4);
-  EXPECT_EQ(world.round.roundTime, 120000);
-  ASSERT_EQ(world.box.columns() * world.box.rows(), cells);
-  size_t i = 0;
-  for (int row = 0; row < mapRows(); ++row) {
-    for (int column = 0; column < mapColumns(); ++column) {
-      ASSERT_EQ(world.box.get(column, row), hostBoxes[i++]) << column << "," << row;
-    }
-  }
-  i = 0;
-  for (const Player& p : world.players) {
-    EXPECT_EQ(p.x, hostPositions[i].first);
-    EXPECT_EQ(p.y, hostPositions[i].second);
-    EXPECT_EQ(p.netX, p.x);
-    EXPECT_EQ(p.netY, p.y);
-    EXPECT_EQ(p.dead, 0);
-    EXPECT_EQ(p.strength, 2);
-    ++i;
-  }
-}
-
-TEST_F(RoundStartTest, MapNamesThatAreNoPlainNamesAreRefused) {
-  for (const char* name : {"../Maps/Arena", "..", "Maps\\Arena", "/etc/passwd", ""}) {
-    SCOPED_TRACE(name);
-    world.round.roundNumber = 2;
-    MessageBuffer* message = createBuffer(rt::kAnyNumber, 64, 0);
-    putString(message, name);
-    putLong(message, 3);
-    putLong(message, 1000);
-    message->cursor = message->data;
-    EXPECT_FALSE(ApplyRoundStart(message));
-    freeBuffer(message);
-    EXPECT_EQ(world.round.roundNumber, 2);
-    EXPECT_FALSE(world.round.running);
-  }
-}
-
-TEST_F(RoundStartTest, EveryCutOfTheMessageStaysInsideTheGrids) {
-  MessageBuffer* whole = hostMessage();
-  for (int32_t length = 4; length < whole->length; length += 13) {
-    SCOPED_TRACE(length);
-    clientBefore();
-    MessageBuffer* cut = createBuffer(rt::kAnyNumber, length, 0);
-    putData(cut, whole->data, length);
-    fromStart(cut);
-    ApplyRoundStart(cut);
-    freeBuffer(cut);
-    for (const Player& p : world.players) {
-      EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
-    }
-  }
-  freeBuffer(whole);
-}
-
-TEST_F(RoundStartTest, PositionsThatAreNoNumbersBecomeZero) {
-  MessageBuffer* message = hostMessage();
-  // The last player's x is the message's last float but one.
-  float nan = std::numeric_limits<float>::quiet_NaN();
-  float inf = std::numeric_limits<float>::infinity();
-  memcpy(message->data + message->length - 8, &nan, 4);
-  memcpy(message->data + message->length - 4, &inf, 4);
-  clientBefore();
-  fromStart(message);
-  ASSERT_TRUE(ApplyRoundStart(message));
-  freeBuffer(message);
-  EXPECT_EQ(world.players.back().x, 0.0f);
-  EXPECT_EQ(world.players.back().y, 0.0f);
-}
-
-TEST_F(RoundStartTest, AClientWithFewerPlayersReadsOnlyItsOwn) {
-  MessageBuffer* message = hostMessage();
-  clientBefore();
-  world.players.remove(&world.players.back());
-  fromStart(message);
-  ASSERT_TRUE(ApplyRoundStart(message));
-  freeBuffer(message);
-  EXPECT_EQ(world.players.count(), 2u);
-  EXPECT_EQ(world.players.front().x, hostPositions[0].first);
 }
 
 }  // namespace

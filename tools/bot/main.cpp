@@ -6,15 +6,12 @@
 
 #include "app/leak_suppressions.h"
 #include "data/config.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
 #include "runtime/screen.h"
-#include "runtime/sound.h"
 #include "tools/bot/bot.h"
 #include "world/world.h"
 
@@ -32,24 +29,17 @@ void startServices(const BotOptions& options, const char* argv0) {
   }
   if (options.seeded) rt::randomSeed(options.seed);
   rt::initNetwork();
+  // Maps bring their tile pictures, which the null screen takes without a window.
   rt::initScreenSystem(rt::Backend::Null);
-  rt::initSoundSystem(rt::Backend::Null);
   // Joining saves the settings, as the game does: read them first so that they stay as they are.
   SetConfigFolder(UserFolder());
   LoadConfig();
-  CreateDefaultParticleType();
   rt::frame.now = rt::milliseconds();
-  InitLights("", rt::frame.width, rt::frame.height, &rt::frame.now, &world.camera.x, &world.camera.y);
-  InitParticles(rt::frame.width, rt::frame.height, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
   rt::logLine("BOT", "%s starts, data root %s", options.name.c_str(), rt::dataRoot().c_str());
 }
 
 void stopServices(int exitCode) {
   rt::logLine("END", "exit %d", exitCode);
-  ClearLights();
-  ClearEmitters();
-  ClearParticles();
-  rt::shutdownSoundSystem();
   rt::shutdownNetwork();
   rt::shutdownScreenSystem();
   rt::closeLog();

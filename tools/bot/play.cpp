@@ -7,11 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/app.h"
 #include "net/protocol.h"
 #include "net/session.h"
-#include "render/lights.h"
-#include "render/particles.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
@@ -119,13 +116,15 @@ BotPlay playNow() {
 bool awaitingEcho() {
   BarrelRequest& r = bot.request;
   if (!r.pending) return false;
-  if (world.barrelAt.get(r.column, r.row) || rt::timeAfter(rt::frame.now, r.until)) r.pending = false;
+  if (world.round.barrelAt.get(r.column, r.row) || rt::timeAfter(rt::frame.now, r.until)) {
+    r.pending = false;
+  }
   return r.pending;
 }
 
 void requestBarrel(const Player& player) {
   int32_t column = CellX(player.x), row = CellY(player.y);
-  if (world.barrelAt.get(column, row)) return;
+  if (world.round.barrelAt.get(column, row)) return;
   SendBarrelRequest(player.id, player.strength, player.x, player.y, player.fuseTime);
   bot.request = BarrelRequest{true, column, row, rt::frame.now + kEchoWait};
   rt::logLine("BOT", "barrel asked for at cell %d,%d", column, row);
@@ -153,14 +152,14 @@ void leave(const char* why) {
 // to play: game over comes right behind it.
 void roundStarted() {
   if (bot.roundNumber != 0) ++bot.roundsPlayed;
-  bot.roundNumber = world.round.roundNumber;
+  bot.roundNumber = world.match.roundNumber;
   bot.walk = Walk{};
   bot.request = BarrelRequest{};
-  if (world.round.roundNumber > world.round.rounds) {
+  if (world.match.roundNumber > world.match.rounds) {
     bot.roundNumber = 0;
     return;
   }
-  rt::logLine("BOT", "round %d: playing as %d at cell %d,%d", world.round.roundNumber,
+  rt::logLine("BOT", "round %d: playing as %d at cell %d,%d", world.match.roundNumber,
               session.myId, world.localPlayer ? CellX(world.localPlayer->x) : -1,
               world.localPlayer ? CellY(world.localPlayer->y) : -1);
   if (!bot.chatted && !bot.options.chat.empty()) {
@@ -212,15 +211,13 @@ void matchFrame() {
     bot.inMatch = true;
     bot.roundNumber = 0;
   }
-  if (world.round.roundNumber != bot.roundNumber &&
-      !(bot.roundNumber == 0 && world.round.roundNumber > world.round.rounds)) {
+  if (world.match.roundNumber != bot.roundNumber &&
+      !(bot.roundNumber == 0 && world.match.roundNumber > world.match.rounds)) {
     roundStarted();
   }
-  if (!world.items.empty()) bot.itemSeen = true;
-  // The barrels burn and explode here as on every machine; particles and flashes age unseen.
+  if (!world.round.items.empty()) bot.itemSeen = true;
+  // The barrels burn and explode here as on every machine.
   BarrelStep();
-  ParticleFrame();
-  DrawLights();
   float factor = FrameFactor(rt::frame.now, &bot.lastStep);
   if (Player* player = world.localPlayer; player && !player->dead) {
     think(*player);
@@ -238,7 +235,7 @@ void frame() {
     rt::logLine("BOT", "joined as player %d", session.myId);
     say("powderbox-bot: %s joined as player %s\n", std::to_string(session.myId).c_str());
   }
-  if (menu.inGame) {
+  if (world.match.running) {
     matchFrame();
   } else if (bot.inMatch) {
     matchEnded();
