@@ -54,10 +54,10 @@ void followMatch(const WorldEvent& event) {
 
 void ListenToWorld() {
   // Pictures before sounds: the random numbers of a blast are drawn in the same order every run.
-  AddWorldListener(ShowWorldEvent);
-  AddWorldListener(PlayWorldEvent);
-  AddWorldListener(AddWorldEventLine);
-  AddWorldListener(followMatch);
+  addWorldListener(ShowWorldEvent);
+  addWorldListener(PlayWorldEvent);
+  addWorldListener(AddWorldEventLine);
+  addWorldListener(followMatch);
 }
 
 void LogFrameRate(bool now) {
@@ -86,7 +86,7 @@ void MenuPass() {
   // The network first: a lobby keeps its connections served, and a round-start message from
   // the host ends the menus after this frame. Until the lobby screens exist the quick start runs
   // the lobby.
-  PollNetwork();
+  pollNetwork();
   QuickStartStep();
   CollectWindowEvents();
   rt::examineKeyboard();
@@ -99,7 +99,7 @@ void MenuPass() {
 void GamePass() {
   // The network: the host's server first, then this process's client connection. A message may
   // end the match (game over, the host gone); the menus take the next pass then.
-  PollNetwork();
+  pollNetwork();
   if (!app.inGame) return;
   CollectWindowEvents();
   rt::examineKeyboard();
@@ -109,7 +109,7 @@ void GamePass() {
     // The world from the ground up, the barrels' fuses and blasts in their place, then the HUD
     // (with the score table while its key is held) and the chat box.
     DrawWorldBelowPlayers();
-    BarrelStep();
+    barrelStep();
     DrawWorldFromPlayers();
     DrawHud(ScoreKeyHeld());
     UpdateChatBox();
@@ -117,20 +117,20 @@ void GamePass() {
   }
   UpdateWorldSounds();
   // Round control on the host; a tried map has its own.
-  HostRoundControl();
+  hostRoundControl();
   if (!app.inGame) return;
   TryMapStep();
   // The local player moves (unless the chat input is open), then the camera follows.
   bool actionReleased = ReadActionReleased();
-  if (!ChatInputActive()) LocalMovementStep(ReadMoveKeys());
+  if (!ChatInputActive()) localMovementStep(ReadMoveKeys());
   UpdateCamera(ReadCameraKeys(actionReleased));
   // With a local player: the position message when due, the remote players, a barrel on
   // request and the items it touches.
   if (world.localPlayer) {
-    SendPositionWhenDue();
-    RemoteMovementStep();
-    RequestBarrel(actionReleased);
-    PickUpItems();
+    sendPositionWhenDue();
+    remoteMovementStep();
+    requestBarrel(actionReleased);
+    pickUpItems();
   }
   CheckScreenshotKey();
   rt::flipScreen();
@@ -141,7 +141,7 @@ void GamePass() {
 void QuitGame() {
   SaveConfig();
   // Whoever hosts says goodbye, so that the others return to their menus at once.
-  LeaveSession();
+  leaveSession();
   EndProgram(0);
 }
 

@@ -35,7 +35,7 @@ QuickStart quick;
 
 // The map named, or the first in name order; "" when there is none.
 std::string chooseMap(const Options& options) {
-  for (const MapRow& row : ListMaps()) {
+  for (const MapRow& row : listMaps()) {
     if (options.map.empty() || rt::equalNoCase(row.name, options.map)) return row.name;
   }
   return "";
@@ -47,12 +47,12 @@ bool host(const Options& options, const std::string& name) {
     fprintf(stderr, "powderbox: no map '%s' in Data/Maps\n", options.map.c_str());
     return false;
   }
-  if (!CreateSession(ConfiguredPorts(options.portBase), name, options.headless)) {
+  if (!createSession(configuredPorts(options.portBase), name, options.headless)) {
     fprintf(stderr, "powderbox: cannot open the ports of a session\n");
     return false;
   }
   int rounds = options.rounds > 0 ? options.rounds : config.rounds;
-  SelectMap(map, rounds, config.roundTime);
+  selectMap(map, rounds, config.roundTime);
   quick.hosting = true;
   quick.once = options.once;
   quick.startWith = options.startWith;
@@ -62,7 +62,7 @@ bool host(const Options& options, const std::string& name) {
 }
 
 [[noreturn]] void end(int exitCode) {
-  LeaveSession();
+  leaveSession();
   SaveConfig();
   EndProgram(exitCode);
 }
@@ -80,7 +80,7 @@ void hostStep() {
   if (quick.pausing && rt::frame.now - quick.lobbySince < kPauseBetweenMatches) return;
   quick.pausing = false;
   if (static_cast<int>(world.players.count()) < quick.startWith) return;
-  StartMatch();
+  startMatch();
 }
 
 void clientStep() {
@@ -95,7 +95,7 @@ bool StartQuickSession(const Options& options) {
   std::string name = options.name.empty() ? config.playerName : options.name;
   if (options.host) {
     if (!host(options, name)) return false;
-  } else if (!JoinSession(options.connect, ConfiguredPorts(options.portBase), name)) {
+  } else if (!joinSession(options.connect, configuredPorts(options.portBase), name)) {
     fprintf(stderr, "powderbox: cannot connect to %s\n", options.connect.c_str());
     return false;
   }

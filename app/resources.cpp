@@ -81,13 +81,13 @@ const struct {
 // Opens one archive, runs load() on it and closes it; a missing archive is skipped.
 template <class Load>
 void withArchive(int32_t number, const char* path, Load load) {
-  rt::Handle archive = openArchive(number, path, kArchivePassword);
+  rt::Handle archive = OpenArchive(number, path, kArchivePassword);
   if (!archive) {
     rt::logLine("DATA", "skipped %s: its resources stay missing", path);
     return;
   }
   int loaded = load(archive);
-  closeArchive(archive);
+  CloseArchive(archive);
   rt::logLine("DATA", "loaded %d resources from %s", loaded, path);
 }
 

@@ -42,8 +42,8 @@ Player* addPlayer(int32_t id, const std::string& name) {
   size_t position = world.players.count();
   Player* player = world.players.append();
   player->id = id;
-  SetPlayerName(*player, name);
-  player->colour = static_cast<int32_t>(PlayerColour(position));
+  setPlayerName(*player, name);
+  player->colour = static_cast<int32_t>(playerColour(position));
   return player;
 }
 
@@ -51,7 +51,7 @@ Player* addPlayer(int32_t id, const std::string& name) {
 // its file with new boxes, and everybody stands on a spawn point. No number of rounds: a tried
 // map goes on until the window closes.
 bool startRound() {
-  bool loaded = StartHostRound(trying.name, 0, 0);
+  bool loaded = startHostRound(trying.name, 0, 0);
   if (world.localPlayer) CentreCamera(world.localPlayer->x, world.localPlayer->y);
   rt::logLine("TRYMAP", "round %d on %s: %dx%d cells of %dx%d, %d layers, %zu spawn points",
               world.match.roundNumber, trying.name.c_str(), mapColumns(), mapRows(),
@@ -70,14 +70,14 @@ bool isBot(const Player& player) {
 void botInBlast(int32_t column, int32_t row, int32_t owner) {
   for (Player& player : world.players) {
     if (player.dead || !isBot(player)) continue;
-    if (CellX(player.x) == column && CellY(player.y) == row) SendDeathReport(player.id, owner);
+    if (cellX(player.x) == column && cellY(player.y) == row) sendDeathReport(player.id, owner);
   }
 }
 
 void headFor(Player& bot, int column, int row) {
-  bot.direction = BotFacing(CellX(bot.x), CellY(bot.y), column, row, bot.direction);
-  bot.netX = CellCentreX(column);
-  bot.netY = CellCentreY(row);
+  bot.direction = botFacing(cellX(bot.x), cellY(bot.y), column, row, bot.direction);
+  bot.netX = cellCentreX(column);
+  bot.netY = cellCentreY(row);
 }
 
 // A bot decides again once it is within a step of its target: the walk toward a reported
@@ -88,15 +88,15 @@ void thinkBot(Player& bot, float factor) {
   if (std::fabs(bot.netX - bot.x) > arrived || std::fabs(bot.netY - bot.y) > arrived) return;
   bot.x = bot.netX;
   bot.y = bot.netY;
-  BotDecision decision = DecideBot(bot, BotPlay::kWander, BotStyle{});
+  BotDecision decision = decideBot(bot, BotPlay::kWander, BotStyle{});
   if (decision.placeBarrel) {
-    SendBarrelRequest(bot.id, bot.strength, bot.x, bot.y, bot.fuseTime);
+    sendBarrelRequest(bot.id, bot.strength, bot.x, bot.y, bot.fuseTime);
   }
   if (decision.walk) headFor(bot, decision.column, decision.row);
 }
 
 void thinkBots() {
-  float factor = FrameFactor(rt::frame.now, &trying.lastBotStep);
+  float factor = frameFactor(rt::frame.now, &trying.lastBotStep);
   for (Player& player : world.players) {
     if (!player.dead && isBot(player)) thinkBot(player, factor);
   }
@@ -111,8 +111,8 @@ bool StartTryMap(const Options& options) {
     return false;
   }
   world.isHost = true;
-  SetRuleMessages(DirectRuleMessages());
-  SetCellBurntHook(botInBlast);
+  setRuleMessages(directRuleMessages());
+  setCellBurntHook(botInBlast);
   world.localPlayer = addPlayer(kLocalPlayerId, config.playerName);
   int bots = std::clamp(options.bots, 0, kMaxBots);
   for (int i = 0; i < bots; ++i) {
@@ -130,6 +130,6 @@ bool StartTryMap(const Options& options) {
 
 void TryMapStep() {
   if (!trying.active) return;
-  if (RoundEndDue(rt::frame.now)) startRound();
+  if (roundEndDue(rt::frame.now)) startRound();
   thinkBots();
 }

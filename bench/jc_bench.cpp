@@ -101,7 +101,7 @@ struct Input {
 Input prepare(Bytes plain) {
   Input in;
   in.plain = std::move(plain);
-  in.jc = jcPack(in.plain.data(), in.plain.size());
+  in.jc = JcPack(in.plain.data(), in.plain.size());
   uLongf length = compressBound(in.plain.size());
   in.zlib.resize(length);
   compress2(in.zlib.data(), &length, in.plain.data(), in.plain.size(), 9);
@@ -152,7 +152,7 @@ void BM_Inflate(benchmark::State& state) {
 void BM_JcPack(benchmark::State& state) {
   const Input& in = input(int(state.range(0)));
   state.SetLabel(kNames[state.range(0)]);
-  for (auto _ : state) benchmark::DoNotOptimize(jcPack(in.plain.data(), in.plain.size()));
+  for (auto _ : state) benchmark::DoNotOptimize(JcPack(in.plain.data(), in.plain.size()));
   sizes(state, in);
 }
 

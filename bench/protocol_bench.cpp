@@ -1,9 +1,9 @@
 // The game protocol under load, through the host's own code.
 //
-// BM_HostEcho: a session created in this process (CreateSession, as the game's host does; its own
+// BM_HostEcho: a session created in this process (createSession, as the game's host does; its own
 // client watches) and 2, 8 or 16 players joined over loopback through the protocol. A player sends
 // a barrel message (type 17); the time runs until every player holds the host's echo. The process
-// pumps the host (PollNetwork) and the players in turn without sleeping, so this is the protocol's
+// pumps the host (pollNetwork) and the players in turn without sleeping, so this is the protocol's
 // and the transport's cost; a real host adds up to one frame (12.5 ms) before it reads. Counters:
 // median and 99th percentile in microseconds. BM_RawTcpEcho is the floor in the same run: the
 // same 24 bytes over a bare loopback socket and back. A framed echo near 40 ms would mean Nagle's
@@ -148,18 +148,18 @@ bool openHostedSession(HostedSession& s, int count) {
   config = Config{};
   rt::frame.now = rt::milliseconds();
   NetPorts ports{0, 0, 0, "127.0.0.1"};
-  if (!CreateSession(ports, "Bench", true)) return false;
+  if (!createSession(ports, "Bench", true)) return false;
   s.players.resize(static_cast<size_t>(count));
   for (Peer& p : s.players) {
     p.game = rt::openConnection(rt::kAnyNumber, "127.0.0.1", session.ports.tcp, rt::kTcp);
     if (!p.game) return false;
   }
-  // Message 1, the join request, message 3: every player is in the host's list.
+  // Identified, the join request, the player list: every player is in the host's list.
   auto deadline = Clock::now() + std::chrono::seconds(10);
   std::vector<bool> asked(s.players.size(), false);
   while (static_cast<int>(world.players.count()) < count && Clock::now() < deadline) {
     rt::frame.now = rt::milliseconds();
-    PollNetwork();
+    pollNetwork();
     for (size_t i = 0; i < s.players.size(); ++i) {
       Peer& p = s.players[i];
       drain(p, p.game, [](int32_t) {});
@@ -170,7 +170,7 @@ bool openHostedSession(HostedSession& s, int count) {
     }
   }
   for (int i = 0; i < 100; ++i) {
-    PollNetwork();
+    pollNetwork();
     for (Peer& p : s.players) drain(p, p.game, [](int32_t) {});
   }
   return static_cast<int>(world.players.count()) == count;
@@ -181,7 +181,7 @@ void closeHostedSession(HostedSession& s) {
     rt::closeConnection(p.game);
     forgetConnection(p.game);
   }
-  LeaveSession();
+  leaveSession();
   rt::shutdownNetwork();
   flushConnections();
   if (!s.folder.empty()) std::filesystem::remove_all(s.folder);
@@ -198,7 +198,7 @@ double echoOnce(HostedSession& s, size_t sender) {
   auto deadline = start + std::chrono::seconds(2);
   while (missing > 0 && Clock::now() < deadline) {
     rt::frame.now = rt::milliseconds();
-    PollNetwork();
+    pollNetwork();
     for (size_t i = 0; i < s.players.size(); ++i) {
       if (got[i]) continue;
       drain(s.players[i], s.players[i].game, [&](int32_t type) {

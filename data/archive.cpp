@@ -78,7 +78,7 @@ struct Archive {
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;
   // However an archive goes (closed, replaced, failed while opening), its error code stays
-  // behind for lastArchiveError.
+  // behind for LastArchiveError.
   ~Archive() {
     lastError = error;
     if (file) rt::closeFile(file);
@@ -129,7 +129,7 @@ bool readAt(Archive& a, uint64_t offset, void* out, size_t length) {
 bool readBlockHeader(Archive& a, uint64_t offset, ArchiveBlockHeader* header) {
   uint8_t raw[kArchiveBlockHeaderSize];
   if (!readAt(a, offset, raw, sizeof raw)) return false;
-  *header = decodeArchiveBlockHeader(raw);
+  *header = DecodeArchiveBlockHeader(raw);
   return true;
 }
 
@@ -292,7 +292,7 @@ void readDirectory(Archive& a) {
 
 // Fills the archive from its source; false when it must not stay open.
 bool startArchive(Archive& a, const std::string& password) {
-  a.key = archiveKey(password);
+  a.key = ArchiveKey(password);
   a.current = &a.root;
   a.readOnly = true;
   if (!readAt(a, 0, a.header, kArchiveHeaderSize) ||
@@ -303,7 +303,7 @@ bool startArchive(Archive& a, const std::string& password) {
   uint32_t flags = loadU32(a.header + kArchiveFlagsAt);
   if (flags & kArchiveEnciphered) {
     std::string verifier(reinterpret_cast<const char*>(a.header + kArchiveVerifierAt), 32);
-    if (verifier != archiveVerifier(a.key)) {
+    if (verifier != ArchiveVerifier(a.key)) {
       a.error = kArchiveWrongPassword;
       rt::logLine("DATA", "archive %s: wrong password", a.name.c_str());
       return false;
@@ -395,14 +395,14 @@ const std::pair<std::string, T*>* listed(const Listing<T>& listing) {
 
 // ---- Layout helpers ------------------------------------------------------------------------
 
-void encodeArchiveBlockHeader(const ArchiveBlockHeader& header, uint8_t out[24]) {
+void EncodeArchiveBlockHeader(const ArchiveBlockHeader& header, uint8_t out[24]) {
   storeU64(out, header.storedSize);
   storeU32(out + 8, header.flags);
   storeU64(out + 12, header.unpackedSize);
   storeU32(out + 20, header.crc);
 }
 
-ArchiveBlockHeader decodeArchiveBlockHeader(const uint8_t in[24]) {
+ArchiveBlockHeader DecodeArchiveBlockHeader(const uint8_t in[24]) {
   ArchiveBlockHeader h;
   h.storedSize = loadU64(in);
   h.flags = loadU32(in + 8);
@@ -411,25 +411,25 @@ ArchiveBlockHeader decodeArchiveBlockHeader(const uint8_t in[24]) {
   return h;
 }
 
-std::string archiveKey(const std::string& password) { return rt::md5Hex(password); }
+std::string ArchiveKey(const std::string& password) { return rt::md5Hex(password); }
 
-std::string archiveVerifier(const std::string& key) { return rt::md5Hex(key); }
+std::string ArchiveVerifier(const std::string& key) { return rt::md5Hex(key); }
 
-std::string archiveErrorText(int32_t code) {
+std::string ArchiveErrorText(int32_t code) {
   if (code < 0 || code >= int32_t(std::size(kErrorTexts))) return "";
   return kErrorTexts[code];
 }
 
 // ---- Reading -------------------------------------------------------------------------------
 
-rt::Handle openArchive(int32_t number, const std::string& fileName, const std::string& password) {
+rt::Handle OpenArchive(int32_t number, const std::string& fileName, const std::string& password) {
   return createArchive(number, fileName, password, [&](Archive& a) {
     a.file = rt::openFile(rt::kAnyNumber, fileName);
     return a.file != 0;
   });
 }
 
-rt::Handle openArchiveMemory(int32_t number, const uint8_t* bytes, size_t length,
+rt::Handle OpenArchiveMemory(int32_t number, const uint8_t* bytes, size_t length,
                              const std::string& password) {
   return createArchive(number, "(memory)", password, [&](Archive& a) {
     if (!bytes && length > 0) return false;
@@ -439,9 +439,9 @@ rt::Handle openArchiveMemory(int32_t number, const uint8_t* bytes, size_t length
   });
 }
 
-void closeArchive(uint32_t archive) { archives().free(archive); }
+void CloseArchive(uint32_t archive) { archives().free(archive); }
 
-std::vector<uint8_t> readArchiveEntry(uint32_t archive, const std::string& path) {
+std::vector<uint8_t> ReadArchiveEntry(uint32_t archive, const std::string& path) {
   Archive* a = archives().find(archive);
   if (!a) return {};
   ArchiveFileEntry* entry = findEntry(*a, path);
@@ -461,7 +461,7 @@ std::vector<uint8_t> readArchiveEntry(uint32_t archive, const std::string& path)
   return content;
 }
 
-bool examineArchiveFolder(uint32_t archive, const std::string& path) {
+bool ExamineArchiveFolder(uint32_t archive, const std::string& path) {
   Archive* a = archives().find(archive);
   if (!a) return false;
   ArchiveFolder* folder = resolveFolder(*a, path, 0);
@@ -479,45 +479,45 @@ bool examineArchiveFolder(uint32_t archive, const std::string& path) {
   return true;
 }
 
-bool nextArchiveFile(uint32_t archive) {
+bool NextArchiveFile(uint32_t archive) {
   Archive* a = archives().find(archive);
   return a && stepListing(a->fileListing);
 }
 
-std::string archiveFileName(uint32_t archive) {
+std::string ArchiveFileName(uint32_t archive) {
   Archive* a = archives().find(archive);
   if (!a) return "";
   auto* item = listed(a->fileListing);
   return item ? item->first : "";
 }
 
-ArchiveBlockHeader archiveFileHeader(uint32_t archive) {
+ArchiveBlockHeader ArchiveFileHeader(uint32_t archive) {
   Archive* a = archives().find(archive);
   if (!a) return {};
   auto* item = listed(a->fileListing);
   return item ? item->second->header : ArchiveBlockHeader();
 }
 
-bool nextArchiveFolder(uint32_t archive) {
+bool NextArchiveFolder(uint32_t archive) {
   Archive* a = archives().find(archive);
   return a && stepListing(a->folderListing);
 }
 
-std::string archiveFolderName(uint32_t archive) {
+std::string ArchiveFolderName(uint32_t archive) {
   Archive* a = archives().find(archive);
   if (!a) return "";
   auto* item = listed(a->folderListing);
   return item ? item->first : "";
 }
 
-int32_t archiveError(uint32_t archive) {
+int32_t ArchiveError(uint32_t archive) {
   Archive* a = archives().find(archive);
   return a ? a->error : kArchiveNoError;
 }
 
-int32_t lastArchiveError() { return lastError; }
+int32_t LastArchiveError() { return lastError; }
 
-bool archiveDirectoryRead(uint32_t archive) {
+bool ArchiveDirectoryRead(uint32_t archive) {
   Archive* a = archives().find(archive);
   return a && a->directoryRead;
 }

@@ -36,13 +36,13 @@ struct ArchiveBlockHeader {
   uint32_t crc = 0;  // CRC-32 of the stored bytes
 };
 
-void encodeArchiveBlockHeader(const ArchiveBlockHeader& header, uint8_t out[24]);
-ArchiveBlockHeader decodeArchiveBlockHeader(const uint8_t in[24]);
+void EncodeArchiveBlockHeader(const ArchiveBlockHeader& header, uint8_t out[24]);
+ArchiveBlockHeader DecodeArchiveBlockHeader(const uint8_t in[24]);
 
 // The key an archive is enciphered with: the lower-case hex MD5 of the password, its 32
 // characters used as the AES-256 key bytes. The header's verifier is the MD5 of the key.
-std::string archiveKey(const std::string& password);
-std::string archiveVerifier(const std::string& key);
+std::string ArchiveKey(const std::string& password);
+std::string ArchiveVerifier(const std::string& key);
 
 // Limits a block must keep to be read. Larger or stranger blocks are refused before anything is
 // allocated for them.
@@ -67,36 +67,36 @@ enum ArchiveErrorCode : int32_t {
 };
 
 // The German text of an error code (Windows-1252), "" outside 0..6.
-std::string archiveErrorText(int32_t code);
+std::string ArchiveErrorText(int32_t code);
 
 // ---- Reading -------------------------------------------------------------------------------
 
 // Opens an archive file (a game path such as "Data\GFX.qzd"). Returns the archive's handle, 0
 // when the file is missing, is not an archive or the password is wrong (error 6, see
-// lastArchiveError). A directory that fails its checks leaves an open archive with no entries.
-rt::Handle openArchive(int32_t number, const std::string& fileName, const std::string& password);
+// LastArchiveError). A directory that fails its checks leaves an open archive with no entries.
+rt::Handle OpenArchive(int32_t number, const std::string& fileName, const std::string& password);
 // The same for an archive held in memory (the bytes are copied).
-rt::Handle openArchiveMemory(int32_t number, const uint8_t* bytes, size_t length,
+rt::Handle OpenArchiveMemory(int32_t number, const uint8_t* bytes, size_t length,
                              const std::string& password);
-void closeArchive(uint32_t archive);
+void CloseArchive(uint32_t archive);
 
 // The content of an entry ("Player\Torso.afs"), followed by 8 zero bytes; empty when the entry
 // is missing (error code unchanged) or cannot be read (error code set).
-std::vector<uint8_t> readArchiveEntry(uint32_t archive, const std::string& path);
+std::vector<uint8_t> ReadArchiveEntry(uint32_t archive, const std::string& path);
 
 // Builds the listings of a folder ("" is the current folder, "\" the root). Both listings are
 // sorted by name without regard to letter case and stand before their first element.
-bool examineArchiveFolder(uint32_t archive, const std::string& path);
-bool nextArchiveFile(uint32_t archive);         // false at the end of the file listing
-std::string archiveFileName(uint32_t archive);  // "" outside the listing
+bool ExamineArchiveFolder(uint32_t archive, const std::string& path);
+bool NextArchiveFile(uint32_t archive);         // false at the end of the file listing
+std::string ArchiveFileName(uint32_t archive);  // "" outside the listing
 // The listed file's block header, read when the folder was examined.
-ArchiveBlockHeader archiveFileHeader(uint32_t archive);
+ArchiveBlockHeader ArchiveFileHeader(uint32_t archive);
 // The folder listing, for tools (the game walks files only).
-bool nextArchiveFolder(uint32_t archive);
-std::string archiveFolderName(uint32_t archive);
+bool NextArchiveFolder(uint32_t archive);
+std::string ArchiveFolderName(uint32_t archive);
 
-int32_t archiveError(uint32_t archive);  // 0 for a missing archive
+int32_t ArchiveError(uint32_t archive);  // 0 for a missing archive
 // The error code of the archive freed last (closed, or failed while opening).
-int32_t lastArchiveError();
+int32_t LastArchiveError();
 // Whether the directory was read; false when it failed its checks and the archive is empty.
-bool archiveDirectoryRead(uint32_t archive);
+bool ArchiveDirectoryRead(uint32_t archive);

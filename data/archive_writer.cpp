@@ -78,7 +78,7 @@ ArchiveWriterFolder* folderFor(ArchiveWriter& w, const std::vector<std::string>&
 
 }  // namespace
 
-int32_t appendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, size_t length,
+int32_t AppendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, size_t length,
                            bool pack, bool encipher, const std::string& key) {
   if (length > kMaxArchiveEntrySize || (!content && length > 0)) return kArchivePackError;
   ArchiveBlockHeader header;
@@ -86,7 +86,7 @@ int32_t appendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, si
   std::vector<uint8_t> stored(content, content + length);
   // Packing must pay for itself; incompressible content (pictures, sounds) is stored as it is.
   if (pack && length > 0) {
-    std::vector<uint8_t> packed = jcPack(content, length);
+    std::vector<uint8_t> packed = JcPack(content, length);
     if (packed.empty()) return kArchivePackError;
     if (packed.size() < length) {
       stored.swap(packed);
@@ -105,15 +105,15 @@ int32_t appendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, si
   header.storedSize = stored.size();
   header.crc = rt::crc32(stored.data(), stored.size());
   uint8_t raw[kArchiveBlockHeaderSize];
-  encodeArchiveBlockHeader(header, raw);
+  EncodeArchiveBlockHeader(header, raw);
   out->insert(out->end(), raw, raw + sizeof raw);
   out->insert(out->end(), stored.begin(), stored.end());
   return kArchiveNoError;
 }
 
-void beginArchive(ArchiveWriter& w, const ArchiveWriteOptions& options) {
+void BeginArchive(ArchiveWriter& w, const ArchiveWriteOptions& options) {
   w.options = options;
-  w.key = archiveKey(options.password);
+  w.key = ArchiveKey(options.password);
   w.bytes.assign(kArchiveHeaderSize, 0);
   w.root = ArchiveWriterFolder();
   w.error = kArchiveNoError;
@@ -121,7 +121,7 @@ void beginArchive(ArchiveWriter& w, const ArchiveWriteOptions& options) {
   w.finished = false;
 }
 
-bool addArchiveFile(ArchiveWriter& w, const std::string& entryPath, const uint8_t* content,
+bool AddArchiveFile(ArchiveWriter& w, const std::string& entryPath, const uint8_t* content,
                     size_t length) {
   if (w.finished) return fail(w, kArchiveNoError, "archive already finished");
   std::vector<std::string> parts = splitEntryPath(entryPath);
@@ -137,16 +137,16 @@ bool addArchiveFile(ArchiveWriter& w, const std::string& entryPath, const uint8_
   }
   uint64_t offset = w.bytes.size();
   int32_t error =
-      appendArchiveBlock(&w.bytes, content, length, w.options.pack, w.options.encipher, w.key);
+      AppendArchiveBlock(&w.bytes, content, length, w.options.pack, w.options.encipher, w.key);
   if (error != kArchiveNoError) {
     w.bytes.resize(offset);
-    return fail(w, error, archiveErrorText(error) + ": " + entryPath);
+    return fail(w, error, ArchiveErrorText(error) + ": " + entryPath);
   }
   folder->files[parts.back()] = offset;
   return true;
 }
 
-bool finishArchive(ArchiveWriter& w) {
+bool FinishArchive(ArchiveWriter& w) {
   if (w.finished) return w.error == kArchiveNoError && w.failure.empty();
   std::vector<uint8_t> directory;
   putFolder(directory, w.root);
@@ -156,9 +156,9 @@ bool finishArchive(ArchiveWriter& w) {
     return fail(w, kArchiveNoError, "too many entries for one archive");
   }
   uint64_t directoryOffset = w.bytes.size();
-  int32_t error = appendArchiveBlock(&w.bytes, directory.data(), directory.size(), w.options.pack,
+  int32_t error = AppendArchiveBlock(&w.bytes, directory.data(), directory.size(), w.options.pack,
                                      w.options.encipher, w.key);
-  if (error != kArchiveNoError) return fail(w, error, archiveErrorText(error) + ": directory");
+  if (error != kArchiveNoError) return fail(w, error, ArchiveErrorText(error) + ": directory");
   uint8_t* header = w.bytes.data();
   memcpy(header, kArchiveIdentification, sizeof kArchiveIdentification);
   for (int i = 0; i < 8; ++i)
@@ -166,14 +166,14 @@ bool finishArchive(ArchiveWriter& w) {
   uint32_t flags =
       (w.options.pack ? kArchivePacked : 0) | (w.options.encipher ? kArchiveEnciphered : 0);
   for (int i = 0; i < 4; ++i) header[kArchiveFlagsAt + i] = uint8_t(flags >> (8 * i));
-  std::string verifier = archiveVerifier(w.key);
+  std::string verifier = ArchiveVerifier(w.key);
   memcpy(header + kArchiveVerifierAt, verifier.data(), 32);
   w.finished = true;
   return w.error == kArchiveNoError && w.failure.empty();
 }
 
-bool saveArchive(ArchiveWriter& w, const std::string& path) {
-  if (!finishArchive(w)) return false;
+bool SaveArchive(ArchiveWriter& w, const std::string& path) {
+  if (!FinishArchive(w)) return false;
   if (!rt::writeFileAtomically(path, w.bytes.data(), w.bytes.size())) {
     return fail(w, kArchiveNoError, "cannot write " + path);
   }

@@ -38,15 +38,15 @@ struct ArchiveWriter {
 
 // Appends one block (header and stored bytes) for this content to out. Returns the error code
 // (0 on success).
-int32_t appendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, size_t length,
+int32_t AppendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, size_t length,
                            bool pack, bool encipher, const std::string& key);
 
-void beginArchive(ArchiveWriter& w, const ArchiveWriteOptions& options);
+void BeginArchive(ArchiveWriter& w, const ArchiveWriteOptions& options);
 // Adds a file under its path inside the archive ("Player\Torso.afs"; "/" separates too). Refuses
 // empty, "." and ".." components and a path that is already taken.
-bool addArchiveFile(ArchiveWriter& w, const std::string& entryPath, const uint8_t* content,
+bool AddArchiveFile(ArchiveWriter& w, const std::string& entryPath, const uint8_t* content,
                     size_t length);
 // Writes the directory and the header; w.bytes is then the whole archive.
-bool finishArchive(ArchiveWriter& w);
+bool FinishArchive(ArchiveWriter& w);
 // Finishes (if needed) and writes the archive to a file, replacing it atomically.
-bool saveArchive(ArchiveWriter& w, const std::string& path);
+bool SaveArchive(ArchiveWriter& w, const std::string& path);

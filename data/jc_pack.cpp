@@ -52,7 +52,7 @@ inline uint32_t repeatCost(uint32_t length) { return 4 + gammaBits(length); }
 
 // kInfinite when the match cannot be written as a long match.
 inline uint32_t longCost(uint32_t distance, uint32_t length, int indexWidth) {
-  int bonus = jcLengthBonus(distance);
+  int bonus = JcLengthBonus(distance);
   if (length < uint32_t(bonus) + 2) return kInfinite;
   return 2 + gammaBits((uint64_t(distance) >> indexWidth) + 3) + uint32_t(indexWidth) +
          gammaBits(length - uint32_t(bonus));
@@ -307,7 +307,7 @@ uint32_t relaxMatches(Packer& p, uint32_t k, uint32_t i, uint32_t available) {
   uint32_t shorter = 1;
   for (size_t j = 0; j < count; ++j) {
     Match m = p.matches[j];
-    int bonus = jcLengthBonus(m.distance);
+    int bonus = JcLengthBonus(m.distance);
     for (uint32_t l = shorter + 1; l <= m.length; ++l) {
       if (worthTrying(l, m.length, bonus)) relaxMatch(p, k, m.distance, l);
     }
@@ -477,34 +477,34 @@ void emitTokens(Packer& p) {
         if (nextMode < modes.size() && modes[nextMode].firstLiteral == literalIndex) {
           const LiteralMode& m = modes[nextMode++];
           if (!p.literalsSet || m.width != s.literalWidth || m.base != s.literalBase) {
-            jcSetLiterals(s, m.width, m.base);
+            JcSetLiterals(s, m.width, m.base);
             p.literalsSet = true;
           }
         }
         ++literalIndex;
-        jcLiteral(s, p.data[t.position]);
+        JcLiteral(s, p.data[t.position]);
         break;
       case Kind::Zero:
-        jcZeroByte(s);
+        JcZeroByte(s);
         break;
       case Kind::OneByte:
-        jcOneByteMatch(s, t.distance);
+        JcOneByteMatch(s, t.distance);
         break;
       case Kind::Raw: {
         size_t runs = 1;
         while (j + runs < p.tokens.size() && p.tokens[j + runs].kind == Kind::Raw) ++runs;
-        jcRawRuns(s, p.data + t.position, runs);
+        JcRawRuns(s, p.data + t.position, runs);
         j += runs - 1;
         break;
       }
       case Kind::Short:
-        jcShortMatch(s, t.distance, t.length);
+        JcShortMatch(s, t.distance, t.length);
         break;
       case Kind::Long:
-        jcLongMatch(s, t.distance, t.length);
+        JcLongMatch(s, t.distance, t.length);
         break;
       case Kind::Repeat:
-        jcRepeatMatch(s, t.length);
+        JcRepeatMatch(s, t.length);
         break;
     }
   }
@@ -514,7 +514,7 @@ void emitTokens(Packer& p) {
 
 // ---- Token writer ------------------------------------------------------------------------
 
-int jcLengthBonus(uint64_t distance) {
+int JcLengthBonus(uint64_t distance) {
   if (distance < 0x80) return 4;
   if (distance < 0x27F) return 0;
   if (distance < 0x37FF) return 1;
@@ -522,9 +522,9 @@ int jcLengthBonus(uint64_t distance) {
   return 3;
 }
 
-void jcBegin(JcStream& s) { s = JcStream(); }
+void JcBegin(JcStream& s) { s = JcStream(); }
 
-void jcPutBits(JcStream& s, uint32_t value, int count) {
+void JcPutBits(JcStream& s, uint32_t value, int count) {
   if (count == 0) return;
   if (count < 32) value &= (uint32_t(1) << count) - 1;
   s.pending = (s.pending << count) | value;
@@ -538,78 +538,78 @@ void jcPutBits(JcStream& s, uint32_t value, int count) {
 }
 
 // Each bit after the leading one, followed by a 1 while more bits follow.
-void jcPutGamma(JcStream& s, uint64_t value) {
+void JcPutGamma(JcStream& s, uint64_t value) {
   for (int bit = floorLog2(value) - 1; bit >= 0; --bit) {
-    jcPutBits(s, uint32_t((value >> bit) & 1), 1);
-    jcPutBits(s, bit > 0 ? 1 : 0, 1);
+    JcPutBits(s, uint32_t((value >> bit) & 1), 1);
+    JcPutBits(s, bit > 0 ? 1 : 0, 1);
   }
 }
 
-void jcLiteral(JcStream& s, uint8_t value) {
-  jcPutBits(s, 1, 1);
-  jcPutBits(s, uint32_t(uint8_t(value - s.literalBase)), s.literalWidth);
+void JcLiteral(JcStream& s, uint8_t value) {
+  JcPutBits(s, 1, 1);
+  JcPutBits(s, uint32_t(uint8_t(value - s.literalBase)), s.literalWidth);
 }
 
-void jcZeroByte(JcStream& s) { jcPutBits(s, 0b0010001, 7); }
+void JcZeroByte(JcStream& s) { JcPutBits(s, 0b0010001, 7); }
 
-void jcOneByteMatch(JcStream& s, uint32_t distance) {
-  jcPutBits(s, 0b001, 3);
-  jcPutBits(s, distance + 1, 4);
+void JcOneByteMatch(JcStream& s, uint32_t distance) {
+  JcPutBits(s, 0b001, 3);
+  JcPutBits(s, distance + 1, 4);
 }
 
-void jcShortMatch(JcStream& s, uint32_t distance, uint32_t length) {
-  jcPutBits(s, 0b000, 3);
-  jcPutBits(s, distance, 7);
-  jcPutBits(s, length - 2, 2);
+void JcShortMatch(JcStream& s, uint32_t distance, uint32_t length) {
+  JcPutBits(s, 0b000, 3);
+  JcPutBits(s, distance, 7);
+  JcPutBits(s, length - 2, 2);
 }
 
-void jcLongMatch(JcStream& s, uint64_t distance, uint64_t length) {
-  jcPutBits(s, 0b01, 2);
-  jcPutGamma(s, (distance >> s.indexWidth) + 3);
+void JcLongMatch(JcStream& s, uint64_t distance, uint64_t length) {
+  JcPutBits(s, 0b01, 2);
+  JcPutGamma(s, (distance >> s.indexWidth) + 3);
   uint64_t low = distance & ((uint64_t(1) << s.indexWidth) - 1);
   if (s.indexWidth > 32) {
-    jcPutBits(s, uint32_t(low >> 32), s.indexWidth - 32);
-    jcPutBits(s, uint32_t(low), 32);
+    JcPutBits(s, uint32_t(low >> 32), s.indexWidth - 32);
+    JcPutBits(s, uint32_t(low), 32);
   } else {
-    jcPutBits(s, uint32_t(low), s.indexWidth);
+    JcPutBits(s, uint32_t(low), s.indexWidth);
   }
-  jcPutGamma(s, length - uint64_t(jcLengthBonus(distance)));
+  JcPutGamma(s, length - uint64_t(JcLengthBonus(distance)));
 }
 
-void jcRepeatMatch(JcStream& s, uint64_t length) {
-  jcPutBits(s, 0b01, 2);
-  jcPutGamma(s, 2);
-  jcPutGamma(s, length);
+void JcRepeatMatch(JcStream& s, uint64_t length) {
+  JcPutBits(s, 0b01, 2);
+  JcPutGamma(s, 2);
+  JcPutGamma(s, length);
 }
 
-void jcRawRuns(JcStream& s, const uint8_t* bytes, size_t runs) {
-  jcPutBits(s, 0b00100001, 8);
+void JcRawRuns(JcStream& s, const uint8_t* bytes, size_t runs) {
+  JcPutBits(s, 0b00100001, 8);
   for (size_t r = 0; r < runs; ++r) {
-    for (size_t i = 0; i < 256; ++i) jcPutBits(s, bytes[r * 256 + i], 8);
-    jcPutBits(s, r + 1 < runs ? 1 : 0, 1);
+    for (size_t i = 0; i < 256; ++i) JcPutBits(s, bytes[r * 256 + i], 8);
+    JcPutBits(s, r + 1 < runs ? 1 : 0, 1);
   }
 }
 
-void jcSetLiterals(JcStream& s, int width, int base) {
-  jcPutBits(s, 0b00100000, 8);
-  jcPutBits(s, uint32_t(width - 7), 1);
-  if (width == 7) jcPutBits(s, uint32_t(base), 8);
+void JcSetLiterals(JcStream& s, int width, int base) {
+  JcPutBits(s, 0b00100000, 8);
+  JcPutBits(s, uint32_t(width - 7), 1);
+  if (width == 7) JcPutBits(s, uint32_t(base), 8);
   s.literalWidth = width;
   s.literalBase = width == 7 ? base : 0;
 }
 
 // The escape's length field picks how many bits the width takes: 4, 5 or 6.
-void jcSetIndexWidth(JcStream& s, int width) {
+void JcSetIndexWidth(JcStream& s, int width) {
   int length = width < 16 ? 3 : width < 32 ? 4 : 5;
-  jcPutBits(s, 0, 10);
-  jcPutBits(s, uint32_t(length - 2), 2);
-  jcPutBits(s, uint32_t(width), length + 1);
+  JcPutBits(s, 0, 10);
+  JcPutBits(s, uint32_t(length - 2), 2);
+  JcPutBits(s, uint32_t(width), length + 1);
   s.indexWidth = width;
 }
 
-std::vector<uint8_t> jcFinish(JcStream& s, uint32_t plainSize, uint32_t checksum) {
-  jcPutBits(s, 0, 12);
-  if (s.pendingCount > 0) jcPutBits(s, 0, 32 - s.pendingCount);
+std::vector<uint8_t> JcFinish(JcStream& s, uint32_t plainSize, uint32_t checksum) {
+  JcPutBits(s, 0, 12);
+  if (s.pendingCount > 0) JcPutBits(s, 0, 32 - s.pendingCount);
   std::vector<uint8_t> out = std::move(s.bytes);
   out[0] = 'J';
   out[1] = 'C';
@@ -617,24 +617,24 @@ std::vector<uint8_t> jcFinish(JcStream& s, uint32_t plainSize, uint32_t checksum
     out[2 + b] = uint8_t(plainSize >> (8 * b));
     out[6 + b] = uint8_t(checksum >> (8 * b));
   }
-  jcBegin(s);
+  JcBegin(s);
   return out;
 }
 
-std::vector<uint8_t> jcFinish(JcStream& s, const uint8_t* plain, size_t length) {
-  return jcFinish(s, uint32_t(length), rt::jcChecksum(plain, length));
+std::vector<uint8_t> JcFinish(JcStream& s, const uint8_t* plain, size_t length) {
+  return JcFinish(s, uint32_t(length), rt::jcChecksum(plain, length));
 }
 
 // ---- Packer --------------------------------------------------------------------------------
 
-std::vector<uint8_t> jcPack(const uint8_t* data, size_t length) {
+std::vector<uint8_t> JcPack(const uint8_t* data, size_t length) {
   if (!data || length == 0 || length > std::numeric_limits<uint32_t>::max()) return {};
   Packer p;
   p.data = data;
   p.size = uint32_t(length);
   initFinder(p.finder, data, p.size);
   p.matches.resize(kNiceLength + 2);
-  jcBegin(p.stream);
+  JcBegin(p.stream);
   for (uint32_t start = 0; start < p.size;) {
     uint32_t end = start + std::min(p.size - start, kParseWindow);
     p.literalCost = estimateLiteralCost(data, start, end);
@@ -642,10 +642,10 @@ std::vector<uint8_t> jcPack(const uint8_t* data, size_t length) {
     emitTokens(p);
     int width = chooseIndexWidth(p.tokens, p.indexWidth);
     if (end < p.size && width != p.indexWidth) {
-      jcSetIndexWidth(p.stream, width);
+      JcSetIndexWidth(p.stream, width);
       p.indexWidth = width;
     }
     start = end;
   }
-  return jcFinish(p.stream, data, length);
+  return JcFinish(p.stream, data, length);
 }

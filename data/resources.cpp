@@ -29,7 +29,7 @@ float falloff(int x, int y, int size) {
 }  // namespace
 
 int32_t Load3DSprite(uint32_t archive, int32_t number, const std::string& entry) {
-  std::vector<uint8_t> bytes = readArchiveEntry(archive, entry);
+  std::vector<uint8_t> bytes = ReadArchiveEntry(archive, entry);
   if (bytes.empty()) return 0;
   if (!rt::createSpriteFromMemory(number, bytes.data(), bytes.size())) return 0;
   if (!rt::createSprite3D(number, number)) return 0;
@@ -37,7 +37,7 @@ int32_t Load3DSprite(uint32_t archive, int32_t number, const std::string& entry)
 }
 
 rt::Handle LoadSound(uint32_t archive, int32_t number, const std::string& entry, bool streamed) {
-  auto bytes = std::make_unique<std::vector<uint8_t>>(readArchiveEntry(archive, entry));
+  auto bytes = std::make_unique<std::vector<uint8_t>>(ReadArchiveEntry(archive, entry));
   if (bytes->empty()) return 0;
   rt::Handle sound = rt::createSound(number, bytes->data(), bytes->size(),
                                      streamed ? rt::kSoundStreamed : 0);
@@ -57,18 +57,18 @@ void LoadTextureFolder(uint32_t archive, const std::string& folder) {
     rt::freeSprite(texture.sprite);
   }
   textures.clear();
-  if (!examineArchiveFolder(archive, folder)) return;
+  if (!ExamineArchiveFolder(archive, folder)) return;
   std::string prefix = folder;
   if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
-  while (nextArchiveFile(archive)) {
-    std::string name = archiveFileName(archive);
+  while (NextArchiveFile(archive)) {
+    std::string name = ArchiveFileName(archive);
     std::string extension = rt::getExtensionPart(name);
     if (extension != "png" && extension != "jpg" && extension != "bmp") continue;
     if (name.size() <= 4) continue;
     std::string key = name.substr(0, name.size() - 4);
     if (textures.find(key)) continue;
     ParticleTexture* texture = textures.add(key);
-    std::vector<uint8_t> bytes = readArchiveEntry(archive, prefix + name);
+    std::vector<uint8_t> bytes = ReadArchiveEntry(archive, prefix + name);
     texture->sprite = rt::createSpriteFromMemory(rt::kAnyNumber, bytes.data(), bytes.size());
     if (texture->sprite) texture->sprite3D = rt::createSprite3D(rt::kAnyNumber, texture->sprite);
   }

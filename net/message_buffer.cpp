@@ -74,7 +74,11 @@ int32_t left(const MessageBuffer* buffer) { return buffer->length - used(buffer)
 // Reads size bytes as an unsigned little-endian number into *value; false (cursor unmoved) when
 // they do not all lie before length.
 bool getLittleEndian(MessageBuffer* buffer, int32_t size, uint32_t* value) {
-  if (!buffer || left(buffer) < size) return false;
+  if (!buffer || buffer->readFailed) return false;
+  if (left(buffer) < size) {
+    buffer->readFailed = true;
+    return false;
+  }
   uint32_t result = 0;
   for (int32_t i = 0; i < size; ++i) result |= static_cast<uint32_t>(buffer->cursor[i]) << (8 * i);
   buffer->cursor += size;
@@ -167,6 +171,12 @@ int putData(MessageBuffer* buffer, const void* source, int32_t count) {
   return putBytes(buffer, source, count);
 }
 
+void rewindBuffer(MessageBuffer* buffer) {
+  if (!buffer) return;
+  buffer->cursor = buffer->data;
+  buffer->readFailed = false;
+}
+
 int8_t getByte(MessageBuffer* buffer) {
   uint32_t value = 0;
   getLittleEndian(buffer, 1, &value);
@@ -194,11 +204,12 @@ float getFloat(MessageBuffer* buffer) {
 }
 
 std::string getString(MessageBuffer* buffer, int format) {
-  if (!buffer || format != kTextNul) return {};
+  if (!buffer || buffer->readFailed || format != kTextNul) return {};
   int32_t remaining = left(buffer);
   const void* nul = remaining > 0 ? std::memchr(buffer->cursor, 0, remaining) : nullptr;
   if (!nul) {
     buffer->cursor = buffer->data + buffer->length;
+    buffer->readFailed = true;
     return {};
   }
   std::string text(reinterpret_cast<const char*>(buffer->cursor),
@@ -208,9 +219,10 @@ std::string getString(MessageBuffer* buffer, int format) {
 }
 
 int32_t getData(MessageBuffer* buffer, void* destination, int32_t count) {
-  if (!buffer || count <= 0 || !destination) return 0;
+  if (!buffer || buffer->readFailed || count <= 0 || !destination) return 0;
   int32_t copied = std::min(count, std::max(left(buffer), 0));
   if (copied > 0) std::memcpy(destination, buffer->cursor, static_cast<size_t>(copied));
   buffer->cursor += copied;
+  if (copied < count) buffer->readFailed = true;
   return copied;
 }

@@ -9,7 +9,8 @@
 // owns take none.
 //
 // Reads past the end never fail loudly: numbers read as 0, texts as empty, so a short message
-// from a peer is harmless.
+// from a peer is harmless. The first read that runs short marks the buffer, and from then on every
+// read gives 0 or empty text, so a reader takes its fields and checks readFailed once at the end.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ struct MessageBuffer {
   int32_t capacity = 0;       // bytes usable in data
   uint8_t* cursor = nullptr;  // next write or read; data <= cursor <= data + capacity
   int32_t length = 0;         // end of the furthest write, or the length of a received message
+  bool readFailed = false;    // a read ran past length; cleared only by rewindBuffer
 };
 
 // A put that would take a buffer past this many bytes fails and leaves the buffer as it was.
@@ -56,14 +58,19 @@ int putFloat(MessageBuffer* buffer, float value);
 int putString(MessageBuffer* buffer, std::string_view text, int format = kTextNul);
 int putData(MessageBuffer* buffer, const void* source, int32_t count);
 
-// Each returns the value and advances the cursor when all its bytes lie before length;
-// otherwise 0, and the cursor stays.
+// The cursor back to the first byte, for reading a message (again) from its start; clears
+// readFailed.
+void rewindBuffer(MessageBuffer* buffer);
+
+// Each returns the value and advances the cursor when all its bytes lie before length and no read
+// has failed yet; otherwise 0, the cursor stays and readFailed is set.
 int8_t getByte(MessageBuffer* buffer);
 int16_t getWord(MessageBuffer* buffer);
 int32_t getLong(MessageBuffer* buffer);
 float getFloat(MessageBuffer* buffer);
 // The NUL-terminated text at the cursor, which moves past the NUL. When no NUL comes before
-// length: an empty text, and the cursor moves to length.
+// length: an empty text, the cursor moves to length and readFailed is set.
 std::string getString(MessageBuffer* buffer, int format = kTextNul);
 // Copies count bytes, or the fewer left before length; advances by and returns the bytes copied.
+// Fewer than count set readFailed.
 int32_t getData(MessageBuffer* buffer, void* destination, int32_t count);

@@ -78,13 +78,13 @@ bool mapRowOf(const std::string& name, MapRow* row) {
 
 void startRoundAndAnnounce() {
   const RoundSettings& s = session.settings;
-  StartHostRound(s.mapName, s.rounds, s.roundTime * 1000);
-  BroadcastRoundStart();
+  startHostRound(s.mapName, s.rounds, s.roundTime * 1000);
+  broadcastRoundStart();
 }
 
 }  // namespace
 
-NetPorts ConfiguredPorts(int32_t portBase) {
+NetPorts configuredPorts(int32_t portBase) {
   NetPorts ports;
   ports.icp = portBase > 0 ? portBase : config.icpPort;
   ports.tcp = portBase > 0 ? portBase + 1 : config.tcpPort;
@@ -94,7 +94,7 @@ NetPorts ConfiguredPorts(int32_t portBase) {
 
 // ---- Creating, joining, leaving -------------------------------------------------------------
 
-bool CreateSession(const NetPorts& ports, const std::string& playerName, bool observer) {
+bool createSession(const NetPorts& ports, const std::string& playerName, bool observer) {
   if (session.isHost || session.isConnected) return false;
   SaveConfig();
   session.infoServer = rt::createServer(rt::kAnyNumber, ports.icp, rt::kTcp, ports.bindAddress);
@@ -111,10 +111,10 @@ bool CreateSession(const NetPorts& ports, const std::string& playerName, bool ob
   session.playerName = playerName;
   if (!session.isHost || !openClientSide(kOwnAddress, session.ports.tcp, session.ports.udp)) {
     rt::logLine("SESSION", "cannot host on ports %d/%d/%d", ports.icp, ports.tcp, ports.udp);
-    LeaveSession();
+    leaveSession();
     return false;
   }
-  SetRuleMessages(NetworkRuleMessages());
+  setRuleMessages(networkRuleMessages());
   session.lobbyScreen = "Server Lobby";
   session.settings.rounds = std::clamp(config.rounds, kMinRounds, kMaxRounds);
   session.settings.roundTime = std::clamp(config.roundTime, kMinRoundTime, kMaxRoundTime);
@@ -123,7 +123,7 @@ bool CreateSession(const NetPorts& ports, const std::string& playerName, bool ob
   return true;
 }
 
-bool JoinSession(const std::string& address, const NetPorts& ports,
+bool joinSession(const std::string& address, const NetPorts& ports,
                  const std::string& playerName) {
   if (session.isHost || session.isConnected) return false;
   std::string host = address.substr(0, kAddressLength);
@@ -131,42 +131,42 @@ bool JoinSession(const std::string& address, const NetPorts& ports,
   session.ports = ports;
   if (!openClientSide(host, ports.tcp, ports.udp)) {
     rt::logLine("SESSION", "cannot join %s on ports %d/%d", host.c_str(), ports.tcp, ports.udp);
-    LeaveSession();
+    leaveSession();
     return false;
   }
   SaveConfig();
-  SetRuleMessages(NetworkRuleMessages());
+  setRuleMessages(networkRuleMessages());
   session.lobbyScreen = "Client Lobby";
   rt::logLine("SESSION", "joined %s on ports %d/%d", host.c_str(), ports.tcp, ports.udp);
   return true;
 }
 
-void LeaveSession() {
+void leaveSession() {
   bool existed = session.isHost || session.isConnected;
   if (session.isHost) {
-    BroadcastGameCanceled();
+    broadcastGameCanceled();
     flushConnections();
   }
-  if (world.match.running) EndMatchWorld();
+  if (world.match.running) endMatchWorld();
   removeAllPlayers();
   closeClientSide();
   closeHostSide();
   flushConnections();
-  SetRuleMessages({});
+  setRuleMessages({});
   world.localPlayer = nullptr;
   session = Session{};
   if (existed) rt::logLine("SESSION", "left");
 }
 
-void LoseConnection() {
+void loseConnection() {
   rt::logLine("SESSION", "connection to the host lost");
-  LeaveSession();
+  leaveSession();
   session.notice = "Game Canceled";
 }
 
 // ---- The lobby and the match ----------------------------------------------------------------
 
-std::vector<MapRow> ListMaps() {
+std::vector<MapRow> listMaps() {
   std::vector<MapRow> rows;
   rt::Handle folder = rt::examineDirectory(rt::kAnyNumber, "Data\\Maps\\", "*.map");
   if (!folder) return rows;
@@ -181,7 +181,7 @@ std::vector<MapRow> ListMaps() {
   return rows;
 }
 
-void SelectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds) {
+void selectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds) {
   RoundSettings& s = session.settings;
   s.rounds = std::clamp(rounds, kMinRounds, kMaxRounds);
   s.roundTime = std::clamp(roundTimeSeconds, kMinRoundTime, kMaxRoundTime);
@@ -190,10 +190,10 @@ void SelectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds
   s.mapName = s.mapSelected ? row.name : "";
   s.playerLimit = row.playerLimit;
   s.mapCrc = row.crc;
-  if (s.mapSelected && session.isHost) SendServerDataMessage(0);
+  if (s.mapSelected && session.isHost) sendServerDataMessage(0);
 }
 
-bool StartMatch() {
+bool startMatch() {
   if (!session.isHost || world.match.running || !session.settings.mapSelected) return false;
   MapSummary summary;
   if (!readMapSummary(mapFilePath(session.settings.mapName), &summary)) {
@@ -217,9 +217,9 @@ bool StartMatch() {
   return true;
 }
 
-void HostRoundControl() {
+void hostRoundControl() {
   if (!session.isHost || !world.match.running) return;
-  switch (RoundControl(rt::frame.now)) {
+  switch (roundControl(rt::frame.now)) {
     case RoundEvent::kNone:
       return;
     case RoundEvent::kNextRound:
@@ -227,20 +227,20 @@ void HostRoundControl() {
       return;
     case RoundEvent::kGameOver:
       rt::logLine("GAME", "over after %d rounds", world.match.rounds);
-      BroadcastGameOver();
+      broadcastGameOver();
       ++session.matchesPlayed;
-      ReturnToLobby();
+      returnToLobby();
       return;
   }
 }
 
-void ReturnToLobby() {
+void returnToLobby() {
   // The score table as this machine counted it, so that machines can be compared.
   for (const Player& p : world.players) {
     rt::logLine("SCORE", "player %d \"%s\": %d kills, %d self-kills, %d deaths, %d points", p.id,
-                PlayerName(p).c_str(), p.kills, p.selfKills, p.deaths, p.points);
+                playerName(p).c_str(), p.kills, p.selfKills, p.deaths, p.points);
   }
-  EndMatchWorld();
+  endMatchWorld();
   session.lobbyScreen = session.isHost ? "Server Lobby" : "Client Lobby";
   session.nextPositionAt = 0;
   ++session.lobbyRevision;
@@ -252,12 +252,10 @@ void ReturnToLobby() {
 Player* createPlayer() {
   size_t position = world.players.count();
   Player* player = world.players.append();
-  SetPlayerName(*player, "Player " + std::to_string(position));
-  player->colour = static_cast<int32_t>(PlayerColour(position));
+  setPlayerName(*player, "Player " + std::to_string(position));
+  player->colour = static_cast<int32_t>(playerColour(position));
   return player;
 }
-
-Player* findPlayer(int32_t id) { return FindPlayer(id); }
 
 void removePlayer(Player* player) {
   if (!player) return;
@@ -265,10 +263,10 @@ void removePlayer(Player* player) {
   for (Barrel& barrel : world.round.barrels) {
     if (barrel.ownerPlayer == player) barrels.push_back(&barrel);
   }
-  for (Barrel* barrel : barrels) RemoveBarrel(barrel);
+  for (Barrel* barrel : barrels) removeBarrel(barrel);
   WorldEvent event{WorldEventType::kPlayerRemoved};
   event.player = player;
-  NotifyWorld(event);
+  notifyWorld(event);
   if (world.localPlayer == player) world.localPlayer = nullptr;
   world.players.remove(player);
 }

@@ -24,10 +24,10 @@ struct NetPorts {
 };
 // The ports of the "Network" settings, or with a base above 0 (--port-base, so that several
 // sessions run side by side) base, base + 1 and base + 2.
-NetPorts ConfiguredPorts(int32_t portBase = 0);
+NetPorts configuredPorts(int32_t portBase = 0);
 
 // What the lobby shows of the match to come. On the host it comes from the chosen map and the
-// settings; on a client from message 13.
+// settings; on a client from the host's server data.
 struct RoundSettings {
   bool mapSelected = false;
   std::string mapName;
@@ -50,7 +50,7 @@ struct Session {
   NetPorts ports;  // as bound
   // Client side, also on the host.
   rt::Handle gameConnection = 0, positionLink = 0;
-  int32_t myId = 0;  // from message 1
+  int32_t myId = 0;  // as the host identified this machine
   std::string playerName;
   uint32_t nextPositionAt = 0;
 
@@ -71,17 +71,17 @@ inline constexpr size_t kLobbyChatRows = 100;
 // Host: the three servers, then its own client over 127.0.0.1. False (and everything opened is
 // closed again) when the game or position port cannot be opened or the own client cannot
 // connect, or when a session exists already.
-bool CreateSession(const NetPorts& ports, const std::string& playerName, bool observer);
+bool createSession(const NetPorts& ports, const std::string& playerName, bool observer);
 // Client: the game connection and the position link to a host. False (nothing left open) when
 // either fails or a session exists already.
-bool JoinSession(const std::string& address, const NetPorts& ports,
+bool joinSession(const std::string& address, const NetPorts& ports,
                  const std::string& playerName);
-// Both: message 14 to everybody (host), all players removed, connections and servers closed,
+// Both: the cancel to everybody (host), all players removed, connections and servers closed,
 // the world back to its empty lobby state.
-void LeaveSession();
+void leaveSession();
 // Client: the game connection closed without a goodbye; the client side ends like a leave and
 // the lobby is told.
-void LoseConnection();
+void loseConnection();
 
 // ---- The lobby and the match ----------------------------------------------------------------
 
@@ -93,27 +93,27 @@ struct MapRow {
   uint32_t crc = 0;
 };
 // Every "*.map" of "Data\Maps" whose name is safe, in name order.
-std::vector<MapRow> ListMaps();
+std::vector<MapRow> listMaps();
 
 // Host ("Send ServerData"): the round settings from a map of the list and the rounds and round
-// time given; message 13 to everybody when a map is chosen. An empty or unknown name clears the
+// time given; the server data to everybody when a map is chosen. An empty or unknown name clears the
 // choice and sends nothing.
-void SelectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds);
-// Host ("Start"): the first round on the chosen map, message 11 to everybody, into the game.
+void selectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds);
+// Host ("Start"): the first round on the chosen map, its round start to everybody, into the
+// game.
 // False when no map is chosen, it cannot be loaded or a match runs already.
-bool StartMatch();
-// Main loop step 9 on the host: the round control; the next round with message 11, or after the
-// last one message 12 and back to the lobby.
-void HostRoundControl();
+bool startMatch();
+// Every game frame on the host: the round control; the next round with its round start, or after
+// the last one game over and back to the lobby.
+void hostRoundControl();
 // Both: the game ends; the world goes back to its lobby state (no map, no barrels or items,
 // players alive with their start values and their scores).
-void ReturnToLobby();
+void returnToLobby();
 
 // ---- Player records ---------------------------------------------------------------------------
 
 // Appends a player: "Player <position>", the colour of its position, start values, a body.
 Player* createPlayer();
-Player* findPlayer(int32_t id);
 // Its barrels go with their lights, sparks and sounds, its body and HUD spark with it.
 void removePlayer(Player* player);
 void removeAllPlayers();

@@ -60,7 +60,7 @@ MessageBuffer* finishPayload(FrameReader& r) {
   r.received = 0;
   r.headerBytes = 0;
   if (intact) {
-    message->cursor = message->data;
+    rewindBuffer(message);
     message->length = static_cast<int32_t>(length);
     return message;
   }

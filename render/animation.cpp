@@ -150,7 +150,7 @@ void advanceClock(AnimationInstance& instance, const Animation& animation, uint3
 
 }  // namespace
 
-void setAnimationClock(uint32_t (*clock)()) { animationSystem().clock = clock; }
+void SetAnimationClock(uint32_t (*clock)()) { animationSystem().clock = clock; }
 
 // ---- Animations ----------------------------------------------------------------------------
 
@@ -159,9 +159,9 @@ rt::Handle CreateAnimationFromMemory(int32_t number, const void* data, size_t le
   return animations().create(number, [&]() -> std::unique_ptr<Animation> {
     AnimationFileView file;
     AnimationFileError error =
-        parseAnimationFile(static_cast<const uint8_t*>(data), length, maxSize, &file);
+        ParseAnimationFile(static_cast<const uint8_t*>(data), length, maxSize, &file);
     if (error != kAnimationFileOk) {
-      rt::logLine("ANIM", "animation %d refused: %s", number, animationFileErrorText(error));
+      rt::logLine("ANIM", "animation %d refused: %s", number, AnimationFileErrorText(error));
       return nullptr;
     }
     return buildAnimation(file, number);
@@ -169,7 +169,7 @@ rt::Handle CreateAnimationFromMemory(int32_t number, const void* data, size_t le
 }
 
 rt::Handle LoadAnimation(uint32_t archive, int32_t number, const std::string& entryPath) {
-  std::vector<uint8_t> bytes = readArchiveEntry(archive, entryPath);
+  std::vector<uint8_t> bytes = ReadArchiveEntry(archive, entryPath);
   if (bytes.empty()) {
     rt::logLine("ANIM", "animation %d: cannot read \"%s\"", number, entryPath.c_str());
     return 0;
@@ -301,7 +301,7 @@ void DisplayAnimation(uint32_t instance, float x, float y, int alpha, int32_t co
 
 float TurnBodyAngle(float displayed, float target) {
   constexpr float kStep = 10;
-  float d = ShortestAngleDifference(displayed, target);
+  float d = shortestAngleDifference(displayed, target);
   if (std::fabs(d) < kStep) return target;
   return displayed + (d > 0 ? kStep : -kStep);
 }

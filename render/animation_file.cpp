@@ -39,7 +39,7 @@ AnimationFileError readFrames(const uint8_t* data, size_t end, uint32_t count,
 
 }  // namespace
 
-AnimationFileError parseAnimationFile(const uint8_t* data, size_t length, int64_t maxSize,
+AnimationFileError ParseAnimationFile(const uint8_t* data, size_t length, int64_t maxSize,
                                       AnimationFileView* out) {
   if (!out) return kAnimationFileBadFrames;
   *out = AnimationFileView{};
@@ -69,7 +69,7 @@ AnimationFileError parseAnimationFile(const uint8_t* data, size_t length, int64_
   return kAnimationFileOk;
 }
 
-const char* animationFileErrorText(AnimationFileError error) {
+const char* AnimationFileErrorText(AnimationFileError error) {
   switch (error) {
     case kAnimationFileOk: return "no error";
     case kAnimationFileBadIdentification: return "not an AFS-2.00 file";
@@ -81,7 +81,7 @@ const char* animationFileErrorText(AnimationFileError error) {
   return "unknown error";
 }
 
-bool writeAnimationFile(const AnimationFile& file, std::vector<uint8_t>* out) {
+bool WriteAnimationFile(const AnimationFile& file, std::vector<uint8_t>* out) {
   if (!out || file.frames.empty()) return false;
   uint64_t total = kAnimationHeaderSize + kAnimationCrcSize;
   for (const AnimationFileFrame& frame : file.frames) {

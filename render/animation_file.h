@@ -43,9 +43,9 @@ struct AnimationFileView {
 // Parses length bytes (which may run on past the size field: archive entries carry 8 zero bytes
 // behind their content). maxSize below 0 means no limit of the caller's own; the bytes present
 // always bound the file. On failure *out is left empty.
-AnimationFileError parseAnimationFile(const uint8_t* data, size_t length, int64_t maxSize,
+AnimationFileError ParseAnimationFile(const uint8_t* data, size_t length, int64_t maxSize,
                                       AnimationFileView* out);
-const char* animationFileErrorText(AnimationFileError error);
+const char* AnimationFileErrorText(AnimationFileError error);
 
 // What the writer takes: frames with their encoded images.
 struct AnimationFileFrame {
@@ -60,4 +60,4 @@ struct AnimationFile {
 
 // Encodes the file. Fails (false, *out untouched) without frames or when the result would not
 // fit the 32-bit size field.
-bool writeAnimationFile(const AnimationFile& file, std::vector<uint8_t>* out);
+bool WriteAnimationFile(const AnimationFile& file, std::vector<uint8_t>* out);

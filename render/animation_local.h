@@ -5,4 +5,4 @@
 
 // The tick the instance clocks read, rt::milliseconds unless replaced. Tests set their own so
 // that clock cases need no sleeping; nullptr restores the system tick.
-void setAnimationClock(uint32_t (*now)());
+void SetAnimationClock(uint32_t (*now)());

@@ -111,7 +111,7 @@ void drawGunpowder(int32_t strength, int width, int height) {
 
 void drawBarrelsLeft(Player& player, int width) {
   const int64_t left =
-      int64_t{player.barrelCapacity} - BurningBarrels(player);
+      int64_t{player.barrelCapacity} - burningBarrels(player);
   const float spriteWidth = rt::sprite3DWidth(kSpriteBarrelSmall);
   for (int64_t i = 1; i <= left; ++i) {
     const int64_t x = width - i * kSmallBarrelStep - kSmallBarrelRight;
@@ -154,7 +154,7 @@ void drawScoreRow(const Player& player, int row) {
   TintSprite3D(kSpriteKillsList, static_cast<uint32_t>(player.colour));
   rt::displaySprite3D(kSpriteKillsList, kRowBarLeft, bar, kRowBarAlpha);
   const float top = pixel(kRowTextTop + int64_t{row} * kRowStep);
-  const std::string cells[] = {PlayerName(player), std::to_string(player.kills),
+  const std::string cells[] = {playerName(player), std::to_string(player.kills),
                                std::to_string(player.selfKills), std::to_string(player.deaths),
                                std::to_string(player.points)};
   for (size_t c = 0; c < std::size(kColumns); ++c) {

@@ -84,15 +84,15 @@ void loadShapes(const std::string& source) {
     }
     return;
   }
-  rt::Handle archive = openArchive(rt::kAnyNumber, source, kArchivePassword);
+  rt::Handle archive = OpenArchive(rt::kAnyNumber, source, kArchivePassword);
   if (!archive) {
     rt::logLine("DATA", "skipped %s: lights draw nothing", source.c_str());
     return;
   }
   for (int i = 0; i < kShapeCount; ++i) {
-    e.shapes[i] = pictureFromBytes(readArchiveEntry(archive, kShapeFiles[i]));
+    e.shapes[i] = pictureFromBytes(ReadArchiveEntry(archive, kShapeFiles[i]));
   }
-  closeArchive(archive);
+  CloseArchive(archive);
 }
 
 // A 1 x 1 picture of the colour (0x00BBGGRR) stretched over the screen.

@@ -300,7 +300,7 @@ bool AddParticleDefinition(std::span<const uint8_t> bytes) {
 }
 
 bool LoadParticleDefinition(uint32_t archive, const std::string& path) {
-  std::vector<uint8_t> bytes = readArchiveEntry(archive, path);
+  std::vector<uint8_t> bytes = ReadArchiveEntry(archive, path);
   // The reader pads every entry with 8 zero bytes; they must not complete a short file.
   constexpr size_t kPadding = 8;
   if (bytes.size() < kPadding) return false;
@@ -313,9 +313,9 @@ int LoadParticleArchive(uint32_t archive) {
   LoadTextureFolder(archive, "Textures\\");
   int loaded = static_cast<int>(ParticleTextures().count());
   // Every file of the root is one definition; a later one of the same name wins.
-  if (!examineArchiveFolder(archive, "\\")) return loaded;
+  if (!ExamineArchiveFolder(archive, "\\")) return loaded;
   std::vector<std::string> names;
-  while (nextArchiveFile(archive)) names.push_back(archiveFileName(archive));
+  while (NextArchiveFile(archive)) names.push_back(ArchiveFileName(archive));
   for (const std::string& name : names) loaded += LoadParticleDefinition(archive, "\\" + name);
   return loaded;
 }

@@ -283,7 +283,7 @@ rt::Handle LoadTypefaceFromMemory(int32_t number, std::span<const uint8_t> bytes
 
 rt::Handle LoadTypeface(uint32_t archive, int32_t number, const std::string& entry,
                         uint32_t flags) {
-  std::vector<uint8_t> bytes = readArchiveEntry(archive, entry);
+  std::vector<uint8_t> bytes = ReadArchiveEntry(archive, entry);
   // The reader adds 8 zero bytes after the content; they are not part of the file.
   if (bytes.size() < 8) {
     rt::logLine("FONT", "no entry %s for typeface %d", entry.c_str(), number);

@@ -227,7 +227,7 @@ void DrawPlayers() {
 void DrawNameTags() {
   for (Player& player : world.players) {
     if (&player == world.localPlayer) continue;
-    std::string name = PlayerName(player);
+    std::string name = playerName(player);
     if (player.dead) name = "[" + name + "]";
     float centreX = 0, top = 0;
     if (!toScreen(player.x, player.y, 0, static_cast<float>(kNameTagRise), &centreX, &top)) {

@@ -111,21 +111,21 @@ void AddKillLine(const PlayerWire& victim, const PlayerWire& killer) {
   }
   const std::string text = Lang("Message Kill");
   ChatLine* line = AddChatLine();
-  AddChatSegment(line, PlayerName(victim), static_cast<uint32_t>(victim.colour));
+  AddChatSegment(line, playerName(victim), static_cast<uint32_t>(victim.colour));
   AddChatSegment(line, " " + std::string(field(text, 0)), kChatGrey);
-  AddChatSegment(line, PlayerName(killer), static_cast<uint32_t>(killer.colour));
+  AddChatSegment(line, playerName(killer), static_cast<uint32_t>(killer.colour));
   AddChatSegment(line, std::string(field(text, 1)) + ".", kChatGrey);
 }
 
 void AddSelfKillLine(const PlayerWire& victim) {
   ChatLine* line = AddChatLine();
-  AddChatSegment(line, PlayerName(victim), static_cast<uint32_t>(victim.colour));
+  AddChatSegment(line, playerName(victim), static_cast<uint32_t>(victim.colour));
   AddChatSegment(line, " " + Lang("Message SelfKill") + ".", kChatGrey);
 }
 
 void AddChatMessageLine(const PlayerWire& sender, std::string_view text) {
   ChatLine* line = AddChatLine();
-  AddChatSegment(line, PlayerName(sender), static_cast<uint32_t>(sender.colour));
+  AddChatSegment(line, playerName(sender), static_cast<uint32_t>(sender.colour));
   AddChatSegment(line, ": " + cut(text, kChatSegmentLimit), kChatWhite);
 }
 

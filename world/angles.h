@@ -4,7 +4,7 @@
 #include <cmath>
 
 // The signed turn from a to b in degrees, within -180..180.
-inline float ShortestAngleDifference(float a, float b) {
+inline float shortestAngleDifference(float a, float b) {
   float d = std::fmod(b - a, 360.0f);
   if (d > 180) {
     d -= 360;

@@ -18,31 +18,31 @@ CellBurntHook burntHook = nullptr;
 void notifyBarrel(WorldEventType type, Barrel& barrel) {
   WorldEvent event{type};
   event.barrel = &barrel;
-  event.x = WholePixel(barrel.x);
-  event.y = WholePixel(barrel.y);
+  event.x = wholePixel(barrel.x);
+  event.y = wholePixel(barrel.y);
   event.owner = barrel.owner;
-  NotifyWorld(event);
+  notifyWorld(event);
 }
 
 WorldEvent cellEvent(WorldEventType type, int32_t column, int32_t row) {
   WorldEvent event{type};
   event.column = column;
   event.row = row;
-  event.x = static_cast<int32_t>(CellCentreX(column));
-  event.y = static_cast<int32_t>(CellCentreY(row));
+  event.x = static_cast<int32_t>(cellCentreX(column));
+  event.y = static_cast<int32_t>(cellCentreY(row));
   return event;
 }
 
 // One cell of an arm; false when the arm ends here.
 bool burnCell(int32_t column, int32_t row, int32_t owner) {
-  if (!OnMap(column, row)) return false;
+  if (!onMap(column, row)) return false;
   if (world.round.box.get(column, row) != 0) {
     // A box takes the blast: it breaks, and nothing behind it burns.
     world.round.box.set(column, row, 0);
     rt::logLine("BOX", "destroyed at cell %d,%d", column, row);
     WorldEvent event = cellEvent(WorldEventType::kBoxDestroyed, column, row);
-    NotifyWorld(event);
-    if (world.isHost) DropItem(static_cast<float>(event.x), static_cast<float>(event.y));
+    notifyWorld(event);
+    if (world.isHost) dropItem(static_cast<float>(event.x), static_cast<float>(event.y));
     return false;
   }
   // Only a wall stops a blast; other terrain that stops players lets it through.
@@ -50,15 +50,15 @@ bool burnCell(int32_t column, int32_t row, int32_t owner) {
 
   WorldEvent event = cellEvent(WorldEventType::kCellBurnt, column, row);
   event.owner = owner;
-  NotifyWorld(event);
+  notifyWorld(event);
   if (Barrel* other = world.round.barrelAt.get(column, row)) {
     other->explodeAt = rt::frame.now + kChainDelay;
     other->owner = owner;
   }
-  if (Item* item = world.round.itemAt.get(column, row)) RemoveItem(item);
+  if (Item* item = world.round.itemAt.get(column, row)) removeItem(item);
   Player* local = world.localPlayer;
-  if (local && CellX(local->x) == column && CellY(local->y) == row) {
-    SendDeathReport(local->id, owner);
+  if (local && cellX(local->x) == column && cellY(local->y) == row) {
+    sendDeathReport(local->id, owner);
   }
   if (burntHook) burntHook(column, row, owner);
   return true;
@@ -67,7 +67,7 @@ bool burnCell(int32_t column, int32_t row, int32_t owner) {
 // The arms run down (from the barrel's own cell), up, right and left, each up to strength cells
 // and stopped by the first box, wall or the map's edge.
 void explode(Barrel& barrel) {
-  int32_t column = CellX(barrel.x), row = CellY(barrel.y);
+  int32_t column = cellX(barrel.x), row = cellY(barrel.y);
   if (std::isfinite(barrel.x) && std::isfinite(barrel.y)) {
     int32_t reach = std::max(barrel.strength, 0);
     int32_t owner = barrel.owner;
@@ -85,7 +85,7 @@ void explode(Barrel& barrel) {
 void detach(Barrel& barrel) {
   notifyBarrel(WorldEventType::kBarrelRemoved, barrel);
   // Two echoes may put two barrels into one cell; the cell keeps whichever it points at.
-  int32_t column = CellX(barrel.x), row = CellY(barrel.y);
+  int32_t column = cellX(barrel.x), row = cellY(barrel.y);
   if (world.round.barrelAt.get(column, row) == &barrel) {
     world.round.barrelAt.set(column, row, nullptr);
   }
@@ -93,14 +93,14 @@ void detach(Barrel& barrel) {
 
 }  // namespace
 
-Barrel* PlaceBarrel(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime) {
-  Player* placer = FindPlayer(owner);
+Barrel* placeBarrel(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime) {
+  Player* placer = findPlayer(owner);
   if (!placer) {
     rt::logLine("BARREL", "placement for unknown player %d dropped", owner);
     return nullptr;
   }
-  int32_t column = CellX(x), row = CellY(y);
-  if (!std::isfinite(x) || !std::isfinite(y) || !OnMap(column, row)) {
+  int32_t column = cellX(x), row = cellY(y);
+  if (!std::isfinite(x) || !std::isfinite(y) || !onMap(column, row)) {
     rt::logLine("BARREL", "placement off the map dropped");
     return nullptr;
   }
@@ -118,19 +118,19 @@ Barrel* PlaceBarrel(int32_t owner, int32_t strength, float x, float y, int32_t f
   return barrel;
 }
 
-void RemoveBarrel(Barrel* barrel) {
+void removeBarrel(Barrel* barrel) {
   if (!barrel) return;
   detach(*barrel);
   world.round.barrels.remove(barrel);
 }
 
-void ForgetBarrelOwner(Player& player) {
+void forgetBarrelOwner(Player& player) {
   for (Barrel& barrel : world.round.barrels) {
     if (barrel.ownerPlayer == &player) barrel.ownerPlayer = nullptr;
   }
 }
 
-void BarrelStep() {
+void barrelStep() {
   for (auto it = world.round.barrels.begin(); it != world.round.barrels.end();) {
     Barrel& barrel = *it;
     if (!rt::timeAfter(rt::frame.now, barrel.explodeAt)) {
@@ -143,15 +143,15 @@ void BarrelStep() {
   }
 }
 
-void RequestBarrel(bool actionReleased) {
+void requestBarrel(bool actionReleased) {
   Player* player = world.localPlayer;
   if (!actionReleased || !player || player->dead) return;
-  if (BurningBarrels(*player) >= player->barrelCapacity) return;
-  player->cellX = CellX(player->x);
-  player->cellY = CellY(player->y);
-  if (!OnMap(player->cellX, player->cellY)) return;
+  if (burningBarrels(*player) >= player->barrelCapacity) return;
+  player->cellX = cellX(player->x);
+  player->cellY = cellY(player->y);
+  if (!onMap(player->cellX, player->cellY)) return;
   if (world.round.barrelAt.get(player->cellX, player->cellY)) return;
-  SendBarrelRequest(player->id, player->strength, player->x, player->y, player->fuseTime);
+  sendBarrelRequest(player->id, player->strength, player->x, player->y, player->fuseTime);
 }
 
-void SetCellBurntHook(CellBurntHook hook) { burntHook = hook; }
+void setCellBurntHook(CellBurntHook hook) { burntHook = hook; }

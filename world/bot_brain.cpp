@@ -50,7 +50,7 @@ void markBlast(CellMarks& danger, int column, int row, int strength) {
 CellMarks dangerMap(int extraColumn = -1, int extraRow = -1, int extraStrength = 0) {
   CellMarks danger(world.map.solid.columns(), world.map.solid.rows());
   for (const Barrel& barrel : world.round.barrels) {
-    markBlast(danger, CellX(barrel.x), CellY(barrel.y), barrel.strength);
+    markBlast(danger, cellX(barrel.x), cellY(barrel.y), barrel.strength);
   }
   if (extraColumn >= 0) markBlast(danger, extraColumn, extraRow, extraStrength);
   return danger;
@@ -88,7 +88,7 @@ bool firstStepTo(int column, int row, Goal goal, Pass passes, int* nextColumn, i
 // The first step toward the nearest cell out of danger.
 bool stepToShelter(int column, int row, const CellMarks& danger, int* nextColumn, int* nextRow) {
   auto safe = [&](int c, int r) { return !danger.get(c, r); };
-  return firstStepTo(column, row, safe, BotWalkable, nextColumn, nextRow);
+  return firstStepTo(column, row, safe, botWalkable, nextColumn, nextRow);
 }
 
 bool boxNextTo(int column, int row) {
@@ -97,7 +97,7 @@ bool boxNextTo(int column, int row) {
 }
 
 bool freePlace(const Player& bot) {
-  return BurningBarrels(bot) < bot.barrelCapacity;
+  return burningBarrels(bot) < bot.barrelCapacity;
 }
 
 BotDecision walkTo(int column, int row) {
@@ -109,7 +109,7 @@ BotDecision walkTo(int column, int row) {
 }
 
 BotDecision wander(const Player& bot, const BotStyle& style) {
-  int column = CellX(bot.x), row = CellY(bot.y);
+  int column = cellX(bot.x), row = cellY(bot.y);
   CellMarks danger = dangerMap();
   int nextColumn = column, nextRow = row;
 
@@ -130,7 +130,7 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
   }
   if (style.seeksItems) {
     auto item = [](int c, int r) { return world.round.itemAt.get(c, r) != nullptr; };
-    auto safeFloor = [&](int c, int r) { return BotWalkable(c, r) && !danger.get(c, r); };
+    auto safeFloor = [&](int c, int r) { return botWalkable(c, r) && !danger.get(c, r); };
     if (firstStepTo(column, row, item, safeFloor, &nextColumn, &nextRow) &&
         (nextColumn != column || nextRow != row)) {
       return walkTo(nextColumn, nextRow);
@@ -141,7 +141,7 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
   for (int i = 0; i < 4; ++i) {
     int k = (start + i) % 4;
     int c = column + kDx[k], r = row + kDy[k];
-    if (!BotWalkable(c, r) || danger.get(c, r)) continue;
+    if (!botWalkable(c, r) || danger.get(c, r)) continue;
     return walkTo(c, r);
   }
   return {};
@@ -149,8 +149,8 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
 
 // Once its barrel burns under it, it waits; a bot with no box in reach blows up where it stands.
 BotDecision suicide(const Player& bot) {
-  int column = CellX(bot.x), row = CellY(bot.y);
-  if (CellInDanger(column, row) || !freePlace(bot) || world.round.barrelAt.get(column, row)) return {};
+  int column = cellX(bot.x), row = cellY(bot.y);
+  if (cellInDanger(column, row) || !freePlace(bot) || world.round.barrelAt.get(column, row)) return {};
   BotDecision decision;
   if (boxNextTo(column, row)) {
     decision.placeBarrel = true;
@@ -158,7 +158,7 @@ BotDecision suicide(const Player& bot) {
   }
   int nextColumn = column, nextRow = row;
   auto besideBox = [](int c, int r) { return boxNextTo(c, r); };
-  if (firstStepTo(column, row, besideBox, BotWalkable, &nextColumn, &nextRow)) {
+  if (firstStepTo(column, row, besideBox, botWalkable, &nextColumn, &nextRow)) {
     return walkTo(nextColumn, nextRow);
   }
   decision.placeBarrel = true;
@@ -167,14 +167,14 @@ BotDecision suicide(const Player& bot) {
 
 }  // namespace
 
-bool BotWalkable(int32_t column, int32_t row) {
+bool botWalkable(int32_t column, int32_t row) {
   return world.map.solid.inside(column, row) && world.map.solid.get(column, row) == 0 &&
          world.round.box.get(column, row) == 0 && !world.round.barrelAt.get(column, row);
 }
 
-bool CellInDanger(int32_t column, int32_t row) { return dangerMap().get(column, row); }
+bool cellInDanger(int32_t column, int32_t row) { return dangerMap().get(column, row); }
 
-int32_t BotFacing(int32_t fromColumn, int32_t fromRow, int32_t toColumn, int32_t toRow,
+int32_t botFacing(int32_t fromColumn, int32_t fromRow, int32_t toColumn, int32_t toRow,
                   int32_t current) {
   MoveKeys keys;
   keys.up = toRow < fromRow;
@@ -182,11 +182,11 @@ int32_t BotFacing(int32_t fromColumn, int32_t fromRow, int32_t toColumn, int32_t
   keys.left = toColumn < fromColumn;
   keys.right = toColumn > fromColumn;
   int32_t direction = current;
-  KeyDirection(keys, &direction);
+  keyDirection(keys, &direction);
   return direction;
 }
 
-BotDecision DecideBot(const Player& bot, BotPlay play, const BotStyle& style) {
+BotDecision decideBot(const Player& bot, BotPlay play, const BotStyle& style) {
   if (bot.dead) return {};
   switch (play) {
     case BotPlay::kWander: return wander(bot, style);

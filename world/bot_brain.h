@@ -32,14 +32,14 @@ struct BotDecision {
 // How far a bot looks (cells visited) for shelter, a box or an item.
 inline constexpr int kBotSearchCells = 400;
 
-BotDecision DecideBot(const Player& bot, BotPlay play, const BotStyle& style);
+BotDecision decideBot(const Player& bot, BotPlay play, const BotStyle& style);
 
 // The facing of a walk from one cell toward another (0 down, 90 left, -90 right, -180 up); the
 // current facing when both are the same cell.
-int32_t BotFacing(int32_t fromColumn, int32_t fromRow, int32_t toColumn, int32_t toRow,
+int32_t botFacing(int32_t fromColumn, int32_t fromRow, int32_t toColumn, int32_t toRow,
                   int32_t current);
 
 // Whether a burning barrel's blast will reach the cell.
-bool CellInDanger(int32_t column, int32_t row);
+bool cellInDanger(int32_t column, int32_t row);
 // A cell a bot may walk into: on the map, not solid, no box, no barrel.
-bool BotWalkable(int32_t column, int32_t row);
+bool botWalkable(int32_t column, int32_t row);

@@ -16,21 +16,21 @@ constexpr int kPartScatter = 64;  // body parts land within +-32 pixels of the b
 
 void leaveBody(float x, float y) {
   uint32_t fadeAt = rt::frame.now + static_cast<uint32_t>(config.deadBodyTime) * 1000u;
-  AddDecal(kSpriteBlood, x, y, kPoolHalfSize, kPoolHalfSize, fadeAt);
+  addDecal(kSpriteBlood, x, y, kPoolHalfSize, kPoolHalfSize, fadeAt);
   for (int32_t sprite : {kSpriteBloodArm, kSpriteBloodTorso}) {
     float partX = x + static_cast<float>(rt::random(kPartScatter) - kPartScatter / 2);
     float partY = y + static_cast<float>(rt::random(kPartScatter) - kPartScatter / 2);
-    AddDecal(sprite, partX, partY, kPartHalfSize, kPartHalfSize, fadeAt);
+    addDecal(sprite, partX, partY, kPartHalfSize, kPartHalfSize, fadeAt);
   }
 }
 
 int32_t pointsOf(const Player& player) {
-  return SaturatingAdd(player.kills, -static_cast<int64_t>(player.selfKills));
+  return saturatingAdd(player.kills, -static_cast<int64_t>(player.selfKills));
 }
 
 }  // namespace
 
-Decal* AddDecal(int32_t sprite, float x, float y, int32_t halfWidth, int32_t halfHeight,
+Decal* addDecal(int32_t sprite, float x, float y, int32_t halfWidth, int32_t halfHeight,
                 uint32_t fadeAt) {
   Decal* decal = world.round.decals.append();
   decal->sprite = sprite;
@@ -44,28 +44,28 @@ Decal* AddDecal(int32_t sprite, float x, float y, int32_t halfWidth, int32_t hal
   return decal;
 }
 
-bool ApplyKill(int32_t victimId, int32_t killerId) {
-  Player* victim = FindPlayer(victimId);
-  Player* killer = FindPlayer(killerId);
+bool applyKill(int32_t victimId, int32_t killerId) {
+  Player* victim = findPlayer(victimId);
+  Player* killer = findPlayer(killerId);
   if (!victim || !killer || victim->dead) return false;
 
   victim->dead = 1;
   if (victim == killer) {
-    victim->selfKills = SaturatingAdd(victim->selfKills, 1);
-    victim->deaths = SaturatingAdd(victim->deaths, 1);
+    victim->selfKills = saturatingAdd(victim->selfKills, 1);
+    victim->deaths = saturatingAdd(victim->deaths, 1);
     victim->points = pointsOf(*victim);
   } else {
-    victim->deaths = SaturatingAdd(victim->deaths, 1);
-    killer->kills = SaturatingAdd(killer->kills, 1);
+    victim->deaths = saturatingAdd(victim->deaths, 1);
+    killer->kills = saturatingAdd(killer->kills, 1);
     killer->points = pointsOf(*killer);
   }
   rt::logLine("KILL", "player %d killed by player %d", victimId, killerId);
   WorldEvent event{WorldEventType::kPlayerKilled};
   event.player = victim;
   event.other = killer;
-  event.x = WholePixel(victim->x);
-  event.y = WholePixel(victim->y);
-  NotifyWorld(event);
+  event.x = wholePixel(victim->x);
+  event.y = wholePixel(victim->y);
+  notifyWorld(event);
   // The body stays behind, under the blood the event has spilt.
   if (config.deadBodyTime != 0 && std::isfinite(victim->x) && std::isfinite(victim->y)) {
     leaveBody(victim->x, victim->y);

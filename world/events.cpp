@@ -12,18 +12,18 @@ std::vector<WorldListener>& listeners() {
 
 }  // namespace
 
-void AddWorldListener(WorldListener listener) {
+void addWorldListener(WorldListener listener) {
   std::vector<WorldListener>& list = listeners();
   if (listener && std::find(list.begin(), list.end(), listener) == list.end()) {
     list.push_back(listener);
   }
 }
 
-void RemoveWorldListener(WorldListener listener) { std::erase(listeners(), listener); }
+void removeWorldListener(WorldListener listener) { std::erase(listeners(), listener); }
 
-void RemoveAllWorldListeners() { listeners().clear(); }
+void removeAllWorldListeners() { listeners().clear(); }
 
-void NotifyWorld(const WorldEvent& event) {
+void notifyWorld(const WorldEvent& event) {
   // By index: a listener that adds another must not invalidate the walk.
   const std::vector<WorldListener>& list = listeners();
   for (size_t i = 0; i < list.size(); ++i) list[i](event);

@@ -51,7 +51,7 @@ struct WorldEvent {
 using WorldListener = void (*)(const WorldEvent& event);
 
 // Listeners are called in the order they were added; adding one twice adds it once.
-void AddWorldListener(WorldListener listener);
-void RemoveWorldListener(WorldListener listener);
-void RemoveAllWorldListeners();
-void NotifyWorld(const WorldEvent& event);
+void addWorldListener(WorldListener listener);
+void removeWorldListener(WorldListener listener);
+void removeAllWorldListeners();
+void notifyWorld(const WorldEvent& event);

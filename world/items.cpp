@@ -32,10 +32,10 @@ constexpr int32_t kFuseStep = 500;  // ms
 void notifyItem(WorldEventType type, Item& item) {
   WorldEvent event{type};
   event.item = &item;
-  event.x = WholePixel(item.x);
-  event.y = WholePixel(item.y);
+  event.x = wholePixel(item.x);
+  event.y = wholePixel(item.y);
   event.colour = item.colour;
-  NotifyWorld(event);
+  notifyWorld(event);
 }
 
 void addNotice(const Item& item) {
@@ -49,42 +49,42 @@ void addNotice(const Item& item) {
 
 }  // namespace
 
-const ItemKind* ItemKindRow(int32_t row) {
+const ItemKind* itemKindRow(int32_t row) {
   if (row < 0 || row >= kItemKindRows || !kKinds[row].name[0]) return nullptr;
   return &kKinds[row];
 }
 
-Item* FindItem(int32_t id) {
+Item* findItem(int32_t id) {
   for (Item& item : world.round.items) {
     if (item.id == id) return &item;
   }
   return nullptr;
 }
 
-int32_t NewItemId() {
+int32_t newItemId() {
   // A counter, skipping what is still alive; there are never 2^31 items, so this ends.
   for (;;) {
     int32_t id = world.nextItemId;
     world.nextItemId = id == INT32_MAX ? 1 : id + 1;
-    if (!FindItem(id)) return id;
+    if (!findItem(id)) return id;
   }
 }
 
-Item* CreateItem(int32_t row, float x, float y, int32_t id) {
-  const ItemKind* kind = ItemKindRow(row);
-  int32_t column = CellX(x), cellRow = CellY(y);
-  if (!kind || !std::isfinite(x) || !std::isfinite(y) || !OnMap(column, cellRow)) {
+Item* createItem(int32_t row, float x, float y, int32_t id) {
+  const ItemKind* kind = itemKindRow(row);
+  int32_t column = cellX(x), cellRow = cellY(y);
+  if (!kind || !std::isfinite(x) || !std::isfinite(y) || !onMap(column, cellRow)) {
     rt::logLine("ITEM", "item of row %d off the map or of no kind dropped", row);
     return nullptr;
   }
-  if (id != 0 && FindItem(id)) {
+  if (id != 0 && findItem(id)) {
     rt::logLine("ITEM", "item id %d already in use", id);
     return nullptr;
   }
-  if (Item* older = world.round.itemAt.get(column, cellRow)) RemoveItem(older);
+  if (Item* older = world.round.itemAt.get(column, cellRow)) removeItem(older);
 
   Item* item = world.round.items.append();
-  item->id = id != 0 ? id : NewItemId();
+  item->id = id != 0 ? id : newItemId();
   item->kind = kind->kind;
   item->name = kind->name;
   item->size = kItemSize;
@@ -104,7 +104,7 @@ Item* CreateItem(int32_t row, float x, float y, int32_t id) {
   return item;
 }
 
-void RemoveItem(Item* item) {
+void removeItem(Item* item) {
   if (!item) return;
   notifyItem(WorldEventType::kItemRemoved, *item);
   if (world.round.itemAt.get(item->cellX, item->cellY) == item) {
@@ -113,18 +113,18 @@ void RemoveItem(Item* item) {
   world.round.items.remove(item);
 }
 
-void RemoveItemById(int32_t id) { RemoveItem(FindItem(id)); }
+void removeItemById(int32_t id) { removeItem(findItem(id)); }
 
-Item* DropItem(float x, float y) {
+Item* dropItem(float x, float y) {
   if (rt::random(100) > kDropRoll) return nullptr;
   int32_t row = rt::random(5) + 1;
-  if (rt::random(100) > ItemKindRow(row)->chance) return nullptr;
-  Item* item = CreateItem(row, x, y, 0);
-  if (item) SendItemDropped(row, item->id, WholePixel(x), WholePixel(y));
+  if (rt::random(100) > itemKindRow(row)->chance) return nullptr;
+  Item* item = createItem(row, x, y, 0);
+  if (item) sendItemDropped(row, item->id, wholePixel(x), wholePixel(y));
   return item;
 }
 
-bool ApplyItemEffect(Player& player, int32_t kind, int32_t* type, int32_t* value) {
+bool applyItemEffect(Player& player, int32_t kind, int32_t* type, int32_t* value) {
   switch (kind) {
     case 0:
       if (player.strength >= kMaxStrength) return false;
@@ -161,8 +161,8 @@ bool ApplyItemEffect(Player& player, int32_t kind, int32_t* type, int32_t* value
   }
 }
 
-void SetAbility(int32_t type, int32_t id, int32_t value) {
-  Player* player = FindPlayer(id);
+void setAbility(int32_t type, int32_t id, int32_t value) {
+  Player* player = findPlayer(id);
   if (!player) return;
   switch (type) {
     case kAbilityStrength:
@@ -179,23 +179,23 @@ void SetAbility(int32_t type, int32_t id, int32_t value) {
   }
 }
 
-void PickUpItems() {
+void pickUpItems() {
   Player* player = world.localPlayer;
   // A dead player's body lies still; it takes nothing from the living.
   if (!player || player->dead) return;
   for (auto it = world.round.items.begin(); it != world.round.items.end();) {
     Item& item = *it++;
     float reach = item.radius;
-    if (!(SquaredDistance(player->x, player->y, item.x, item.y) < reach * reach)) continue;
+    if (!(squaredDistance(player->x, player->y, item.x, item.y) < reach * reach)) continue;
     notifyItem(WorldEventType::kItemTaken, item);
     int32_t type = 0, value = 0;
-    if (ApplyItemEffect(*player, item.kind, &type, &value)) {
-      SendAbility(type, player->id, value);
+    if (applyItemEffect(*player, item.kind, &type, &value)) {
+      sendAbility(type, player->id, value);
       addNotice(item);
     }
     // Gone here first: the message may come straight back and must then find nothing.
     int32_t id = item.id;
-    RemoveItem(&item);
-    SendItemTaken(id);
+    removeItem(&item);
+    sendItemTaken(id);
   }
 }

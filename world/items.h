@@ -17,7 +17,7 @@ struct ItemKind {
 };
 inline constexpr int kItemKindRows = 11;
 // The row, or null for an empty row or one outside the table.
-const ItemKind* ItemKindRow(int32_t row);
+const ItemKind* itemKindRow(int32_t row);
 
 inline constexpr float kItemSize = 64.0f;
 inline constexpr float kItemRadius = 32.0f;
@@ -25,24 +25,24 @@ inline constexpr float kItemRadius = 32.0f;
 // Creates an item of a row at the centre (x, y) of its cell. id 0 asks for a new identifier
 // unique among the live items. Returns null for an empty row, a position off the map or an id
 // already in use (all possible in a message); an older item in the same cell gives way.
-Item* CreateItem(int32_t row, float x, float y, int32_t id);
+Item* createItem(int32_t row, float x, float y, int32_t id);
 // Clears its cell and deletes it.
-void RemoveItem(Item* item);
+void removeItem(Item* item);
 // On the echoed item-taken message; an id that names no item does nothing.
-void RemoveItemById(int32_t id);
-Item* FindItem(int32_t id);
+void removeItemById(int32_t id);
+Item* findItem(int32_t id);
 // A 32-bit identifier that no live item has, never 0.
-int32_t NewItemId();
+int32_t newItemId();
 
 // Host only: the rolls for a destroyed box at the centre of its cell; a dropped item is created
 // and announced. Returns the item or null.
-Item* DropItem(float x, float y);
+Item* dropItem(float x, float y);
 
 // Applies a kind's effect to a player when its limit allows. On success *type and *value are
 // the ability message to send.
-bool ApplyItemEffect(Player& player, int32_t kind, int32_t* type, int32_t* value);
+bool applyItemEffect(Player& player, int32_t kind, int32_t* type, int32_t* value);
 // On the echoed ability message (type 4, 5 or 6): that player's value, brought into its range.
-void SetAbility(int32_t type, int32_t id, int32_t value);
+void setAbility(int32_t type, int32_t id, int32_t value);
 
 // Once per game frame: the living local player takes every item it touches.
-void PickUpItems();
+void pickUpItems();

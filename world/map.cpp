@@ -235,7 +235,7 @@ bool loadMap(const std::string& mapPath, const std::string& tileSetFolder, bool 
   rt::logLine("MAP", "%s.map loaded: %dx%d cells, %d layers, %zu tile sets, %zu spawn points",
               mapPath.c_str(), h.lastColumn + 1, h.lastRow + 1, h.lastLayer + 1,
               world.map.tileSets.size(), h.spawnPoints.size());
-  NotifyWorld({WorldEventType::kMapLoaded});
+  notifyWorld({WorldEventType::kMapLoaded});
   return true;
 }
 

@@ -15,38 +15,38 @@ RuleMessages& current() {
 
 }  // namespace
 
-void SetRuleMessages(RuleMessages messages) { current() = std::move(messages); }
+void setRuleMessages(RuleMessages messages) { current() = std::move(messages); }
 
-RuleMessages DirectRuleMessages() {
+RuleMessages directRuleMessages() {
   RuleMessages direct;
   direct.requestBarrel = [](int32_t owner, int32_t strength, float x, float y,
-                            int32_t fuseTime) { PlaceBarrel(owner, strength, x, y, fuseTime); };
-  direct.reportDeath = [](int32_t victim, int32_t killer) { ApplyKill(victim, killer); };
+                            int32_t fuseTime) { placeBarrel(owner, strength, x, y, fuseTime); };
+  direct.reportDeath = [](int32_t victim, int32_t killer) { applyKill(victim, killer); };
   // The host's own world already holds the item it dropped.
   direct.itemDropped = [](int32_t, int32_t, int32_t, int32_t) {};
   direct.abilityChanged = [](int32_t type, int32_t id, int32_t value) {
-    SetAbility(type, id, value);
+    setAbility(type, id, value);
   };
-  direct.itemTaken = [](int32_t id) { RemoveItemById(id); };
+  direct.itemTaken = [](int32_t id) { removeItemById(id); };
   return direct;
 }
 
-void SendBarrelRequest(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime) {
+void sendBarrelRequest(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime) {
   if (current().requestBarrel) current().requestBarrel(owner, strength, x, y, fuseTime);
 }
 
-void SendDeathReport(int32_t victim, int32_t killer) {
+void sendDeathReport(int32_t victim, int32_t killer) {
   if (current().reportDeath) current().reportDeath(victim, killer);
 }
 
-void SendItemDropped(int32_t row, int32_t id, int32_t x, int32_t y) {
+void sendItemDropped(int32_t row, int32_t id, int32_t x, int32_t y) {
   if (current().itemDropped) current().itemDropped(row, id, x, y);
 }
 
-void SendAbility(int32_t type, int32_t id, int32_t value) {
+void sendAbility(int32_t type, int32_t id, int32_t value) {
   if (current().abilityChanged) current().abilityChanged(type, id, value);
 }
 
-void SendItemTaken(int32_t id) {
+void sendItemTaken(int32_t id) {
   if (current().itemTaken) current().itemTaken(id);
 }

@@ -29,13 +29,13 @@ struct RuleMessages {
 };
 
 // Replaces the set the rules send through. A missing procedure drops its messages.
-void SetRuleMessages(RuleMessages messages);
+void setRuleMessages(RuleMessages messages);
 // Applies every message to this machine's world at once, as if the host had echoed it.
-RuleMessages DirectRuleMessages();
+RuleMessages directRuleMessages();
 
 // What the rules call.
-void SendBarrelRequest(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime);
-void SendDeathReport(int32_t victim, int32_t killer);
-void SendItemDropped(int32_t row, int32_t id, int32_t x, int32_t y);
-void SendAbility(int32_t type, int32_t id, int32_t value);
-void SendItemTaken(int32_t id);
+void sendBarrelRequest(int32_t owner, int32_t strength, float x, float y, int32_t fuseTime);
+void sendDeathReport(int32_t victim, int32_t killer);
+void sendItemDropped(int32_t row, int32_t id, int32_t x, int32_t y);
+void sendAbility(int32_t type, int32_t id, int32_t value);
+void sendItemTaken(int32_t id);

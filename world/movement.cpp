@@ -23,13 +23,13 @@ int sign(float value) { return value > 0 ? 1 : value < 0 ? -1 : 0; }
 bool probeBlocked(const Player& player, float probeX, float probeY) {
   // Cells truncate toward zero, so the strip left of and above the map would count as cell 0.
   if (!(probeX >= 0) || !(probeY >= 0)) return true;
-  int32_t column = CellX(probeX), row = CellY(probeY);
-  if (!OnMap(column, row)) return true;
+  int32_t column = cellX(probeX), row = cellY(probeY);
+  if (!onMap(column, row)) return true;
   if (world.map.solid.get(column, row) != 0 || world.round.box.get(column, row) != 0) return true;
   const Barrel* barrel = world.round.barrelAt.get(column, row);
   if (!barrel) return false;
-  return SquaredDistance(probeX, probeY, barrel->x, barrel->y) <
-         SquaredDistance(player.x, player.y, barrel->x, barrel->y);
+  return squaredDistance(probeX, probeY, barrel->x, barrel->y) <
+         squaredDistance(player.x, player.y, barrel->x, barrel->y);
 }
 
 // One piece of a move: both axes tested from the same starting point.
@@ -58,7 +58,7 @@ float pieceLength() {
 }
 
 void turnUpperBody(Player& player, float factor) {
-  float diff = std::round(ShortestAngleDifference(player.bodyDirection,
+  float diff = std::round(shortestAngleDifference(player.bodyDirection,
                                                   static_cast<float>(player.direction)));
   if (std::fabs(diff) < kBodySnap) {
     player.bodyDirection = static_cast<float>(player.direction);
@@ -74,7 +74,7 @@ void turnUpperBody(Player& player, float factor) {
 
 }  // namespace
 
-bool KeyDirection(MoveKeys keys, int32_t* direction) {
+bool keyDirection(MoveKeys keys, int32_t* direction) {
   int dy = keys.up ? -1 : keys.down ? 1 : 0;
   int dx = keys.left ? -1 : keys.right ? 1 : 0;
   if (dx == 0 && dy == 0) return false;
@@ -83,14 +83,14 @@ bool KeyDirection(MoveKeys keys, int32_t* direction) {
   return true;
 }
 
-float FrameFactor(uint32_t now, uint32_t* previous) {
+float frameFactor(uint32_t now, uint32_t* previous) {
   // Signed, so a clock that seems to run backwards gives no movement instead of a huge one.
   int32_t elapsed = static_cast<int32_t>(now - *previous);
   *previous = now;
   return std::clamp(static_cast<float>(elapsed) / 10.0f, 0.0f, kMaxFrameFactor);
 }
 
-void MoveWithCollision(Player& player, int32_t direction, float step) {
+void moveWithCollision(Player& player, int32_t direction, float step) {
   if (!std::isfinite(step) || step <= 0) return;
   float length = std::round(std::min(step, kMaxMoveLength));
   double radians = (static_cast<double>(direction) + 90.0) * kPi / 180.0;
@@ -105,29 +105,29 @@ void MoveWithCollision(Player& player, int32_t direction, float step) {
   for (int i = 0; i < pieces; ++i) {
     moveOnce(player, static_cast<float>(unitX * part), static_cast<float>(unitY * part));
   }
-  player.cellX = CellX(player.x);
-  player.cellY = CellY(player.y);
+  player.cellX = cellX(player.x);
+  player.cellY = cellY(player.y);
 }
 
-void MovePlayer(Player& player, MoveKeys keys, float factor) {
+void movePlayer(Player& player, MoveKeys keys, float factor) {
   if (player.dead) return;
   float step = player.speed * factor;
   int32_t direction = 0;
-  player.walking = KeyDirection(keys, &direction);
+  player.walking = keyDirection(keys, &direction);
   if (!player.walking) return;
   player.direction = direction;
   turnUpperBody(player, factor);
-  MoveWithCollision(player, direction, step);
+  moveWithCollision(player, direction, step);
 }
 
-void LocalMovementStep(MoveKeys keys) {
-  float factor = FrameFactor(rt::frame.now, &world.lastLocalStep);
+void localMovementStep(MoveKeys keys) {
+  float factor = frameFactor(rt::frame.now, &world.lastLocalStep);
   Player* player = world.localPlayer;
   if (!player || player->dead) return;
-  MovePlayer(*player, keys, factor);
+  movePlayer(*player, keys, factor);
 }
 
-void MoveRemotePlayers(float factor) {
+void moveRemotePlayers(float factor) {
   for (Player& player : world.players) {
     if (&player == world.localPlayer) continue;
     float step = player.speed * factor;
@@ -154,6 +154,6 @@ void MoveRemotePlayers(float factor) {
   }
 }
 
-void RemoteMovementStep() {
-  MoveRemotePlayers(FrameFactor(rt::frame.now, &world.lastRemoteStep));
+void remoteMovementStep() {
+  moveRemotePlayers(frameFactor(rt::frame.now, &world.lastRemoteStep));
 }

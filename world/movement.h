@@ -17,19 +17,19 @@ struct MoveKeys {
 
 // The facing of the keys held (Up over Down, Left over Right): 0 down, 90 left, -90 right,
 // -180 up, diagonals between. False when no movement key counts.
-bool KeyDirection(MoveKeys keys, int32_t* direction);
+bool keyDirection(MoveKeys keys, int32_t* direction);
 // Elapsed ms since *previous, in 10 ms steps (0..kMaxFrameFactor); *previous becomes now.
-float FrameFactor(uint32_t now, uint32_t* previous);
+float frameFactor(uint32_t now, uint32_t* previous);
 
 // One frame of the local player with the keys held: whether it walks, its facing, the turn of the
 // upper body and the move with its collisions. Nothing happens to a dead player.
-void MovePlayer(Player& player, MoveKeys keys, float factor);
+void movePlayer(Player& player, MoveKeys keys, float factor);
 // The move itself: step pixels (rounded) in a direction, each axis stopped by a wall, a box or
 // a barrel the probe would come closer to, the other axis sliding on.
-void MoveWithCollision(Player& player, int32_t direction, float step);
+void moveWithCollision(Player& player, int32_t direction, float step);
 
 // Once per game frame: the local player with the movement keys held.
-void LocalMovementStep(MoveKeys keys);
+void localMovementStep(MoveKeys keys);
 // Once per game frame: every other player walks at its own speed toward its reported position.
-void MoveRemotePlayers(float factor);
-void RemoteMovementStep();
+void moveRemotePlayers(float factor);
+void remoteMovementStep();

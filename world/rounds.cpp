@@ -28,52 +28,52 @@ int countBoxes() {
 
 }  // namespace
 
-bool BeginRound(const std::string& mapName) {
-  ClearRound();
+bool beginRound(const std::string& mapName) {
+  clearRound();
   bool loaded = loadMapNamed(mapName);
   if (!loaded) rt::logLine("ROUND", "map %s could not be loaded", mapName.c_str());
   world.match.mapName = mapName;
-  world.match.roundNumber = SaturatingAdd(world.match.roundNumber, 1);
+  world.match.roundNumber = saturatingAdd(world.match.roundNumber, 1);
   world.match.running = true;
   setTileSize(world.map.tileWidth, world.map.tileHeight);
   return loaded;
 }
 
-void RoundStarted() {
+void roundStarted() {
   rt::logLine("ROUND", "start %d map %s (%d of %d, %zu players, %d boxes)",
               world.match.roundNumber, world.match.mapName.c_str(), world.match.roundNumber,
               world.match.rounds, world.players.count(), countBoxes());
-  NotifyWorld({WorldEventType::kRoundStarted});
+  notifyWorld({WorldEventType::kRoundStarted});
 }
 
-void PlacePlayerForRound(Player& player, float x, float y) {
+void placePlayerForRound(Player& player, float x, float y) {
   putAt(player, x, y);
-  ResetPlayerForRound(player);
+  resetPlayerForRound(player);
 }
 
-void PlacePlayersOnSpawnPoints() {
+void placePlayersOnSpawnPoints() {
   size_t index = 0;
   for (Player& player : world.players) {
     if (const SpawnPoint* spawn = spawnPointFor(index)) {
-      PlacePlayerForRound(player, static_cast<float>(spawn->x), static_cast<float>(spawn->y));
+      placePlayerForRound(player, static_cast<float>(spawn->x), static_cast<float>(spawn->y));
     } else {
-      PlacePlayerForRound(player, CellCentreX(0), CellCentreY(0));
+      placePlayerForRound(player, cellCentreX(0), cellCentreY(0));
     }
     ++index;
   }
 }
 
-bool StartHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs) {
-  bool loaded = BeginRound(mapName);
+bool startHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs) {
+  bool loaded = beginRound(mapName);
   world.match.rounds = rounds;
   world.match.roundTime = roundTimeMs;
   generateBoxes(true);
-  PlacePlayersOnSpawnPoints();
-  RoundStarted();
+  placePlayersOnSpawnPoints();
+  roundStarted();
   return loaded;
 }
 
-bool RoundEndDue(uint32_t now) {
+bool roundEndDue(uint32_t now) {
   int count = world.players.count() <= 1 ? 1 : 0;
   for (const Player& player : world.players) count += player.dead ? 0 : 1;
   if (count >= 2) return false;
@@ -88,15 +88,15 @@ bool RoundEndDue(uint32_t now) {
   return true;
 }
 
-RoundEvent RoundControl(uint32_t now) {
+RoundEvent roundControl(uint32_t now) {
   if (world.match.roundNumber > world.match.rounds) return RoundEvent::kGameOver;
-  return RoundEndDue(now) ? RoundEvent::kNextRound : RoundEvent::kNone;
+  return roundEndDue(now) ? RoundEvent::kNextRound : RoundEvent::kNone;
 }
 
-void EndMatchWorld() {
-  ClearRound();
+void endMatchWorld() {
+  clearRound();
   clearMap();
   world.match = MatchState{};
-  for (Player& player : world.players) PlacePlayerForRound(player, 0, 0);
-  NotifyWorld({WorldEventType::kMatchEnded});
+  for (Player& player : world.players) placePlayerForRound(player, 0, 0);
+  notifyWorld({WorldEventType::kMatchEnded});
 }

@@ -17,29 +17,29 @@ inline constexpr uint32_t kRoundEndDelay = 5000;  // ms after fewer than two are
 // Both sides: a fresh round record, the map loaded afresh, the round counter advanced and the
 // match running. Returns whether the map loaded; a map that does not load (or a name that is not
 // a plain map name) leaves the map that is there.
-bool BeginRound(const std::string& mapName);
+bool beginRound(const std::string& mapName);
 // The round is set up: logged and reported.
-void RoundStarted();
+void roundStarted();
 
 // Host: a whole round start. Boxes generated, every player on the spawn point of its list
 // position (more players than spawn points share them in turn), per-round values reset.
-bool StartHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs);
+bool startHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs);
 // Puts each player on its spawn point, target equal to position, with its per-round values.
-void PlacePlayersOnSpawnPoints();
+void placePlayersOnSpawnPoints();
 // Puts one player where the host says, with its per-round values; a position that is not a
 // number becomes 0.
-void PlacePlayerForRound(Player& player, float x, float y);
+void placePlayerForRound(Player& player, float x, float y);
 
 // Every game frame of a round: true once the end delay after fewer than two living players has
 // run out (counting one more while at most one player is there, so a lone player plays on until
 // he dies). The delay starts at the first frame that sees it.
-bool RoundEndDue(uint32_t now);
+bool roundEndDue(uint32_t now);
 
 enum class RoundEvent { kNone, kNextRound, kGameOver };
 // Host, every game frame: kGameOver once the round counter has passed the number of rounds;
 // kNextRound when the round's end is due.
-RoundEvent RoundControl(uint32_t now);
+RoundEvent roundControl(uint32_t now);
 
 // The match is over: no map, no round, the match record cleared; every player alive at 0,0 with
 // its start values and its scores.
-void EndMatchWorld();
+void endMatchWorld();

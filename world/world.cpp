@@ -24,32 +24,32 @@ int32_t cellOf(float position, int32_t size) {
 
 }  // namespace
 
-std::string PlayerName(const PlayerWire& player) {
+std::string playerName(const PlayerWire& player) {
   return std::string(player.name, strnlen(player.name, sizeof player.name));
 }
 
-void SetPlayerName(PlayerWire& player, const std::string& name) {
+void setPlayerName(PlayerWire& player, const std::string& name) {
   memset(player.name, 0, sizeof player.name);
   memcpy(player.name, name.data(), std::min(name.size(), sizeof player.name));
 }
 
-int32_t CellX(float x) { return cellOf(x, world.map.tileWidth); }
-int32_t CellY(float y) { return cellOf(y, world.map.tileHeight); }
-float CellCentreX(int32_t column) {
+int32_t cellX(float x) { return cellOf(x, world.map.tileWidth); }
+int32_t cellY(float y) { return cellOf(y, world.map.tileHeight); }
+float cellCentreX(int32_t column) {
   return static_cast<float>(column * world.map.tileWidth + world.map.tileWidth / 2);
 }
-float CellCentreY(int32_t row) {
+float cellCentreY(int32_t row) {
   return static_cast<float>(row * world.map.tileHeight + world.map.tileHeight / 2);
 }
 
-Player* FindPlayer(int32_t id) {
+Player* findPlayer(int32_t id) {
   for (Player& p : world.players) {
     if (p.id == id) return &p;
   }
   return nullptr;
 }
 
-void ResetPlayerForRound(Player& player) {
+void resetPlayerForRound(Player& player) {
   player.dead = 0;
   player.walking = false;
   player.direction = 0;
@@ -59,17 +59,17 @@ void ResetPlayerForRound(Player& player) {
   player.strength = 2;
 }
 
-int32_t BurningBarrels(const Player& player) {
+int32_t burningBarrels(const Player& player) {
   int32_t burning = 0;
   for (const Barrel& barrel : world.round.barrels) burning += barrel.ownerPlayer == &player;
   return burning;
 }
 
-void ClearRound() {
+void clearRound() {
   world.round = RoundState{};
-  NotifyWorld({WorldEventType::kRoundCleared});
+  notifyWorld({WorldEventType::kRoundCleared});
 }
 
-uint32_t PlayerColour(size_t position) {
+uint32_t playerColour(size_t position) {
   return kPlayerColours[position % (sizeof kPlayerColours / sizeof kPlayerColours[0])];
 }

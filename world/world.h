@@ -32,7 +32,7 @@ struct PlayerWire {
   int32_t id = 0;             // the host's handle of the player's game connection
   int32_t udpLink = 0;        // host only: the UDP peer the player's positions come from
   int32_t spare12 = 0;
-  char name[32] = {};         // not necessarily NUL-terminated: use PlayerName()
+  char name[32] = {};         // not necessarily NUL-terminated: use playerName()
   int32_t colour = 0;         // 0x00BBGGRR, from the player colour table
   int32_t spare52 = 0;
   float x = 0, y = 0;         // centre of the player
@@ -79,12 +79,12 @@ struct Player : PlayerWire {
   bool hasUdpTime = false;
 };
 
-inline const PlayerWire& WireOf(const Player& p) { return p; }
-inline PlayerWire& WireOf(Player& p) { return p; }
+inline const PlayerWire& wireOf(const Player& p) { return p; }
+inline PlayerWire& wireOf(Player& p) { return p; }
 
 // The name as text: at most 32 bytes, up to the first NUL.
-std::string PlayerName(const PlayerWire& player);
-void SetPlayerName(PlayerWire& player, const std::string& name);
+std::string playerName(const PlayerWire& player);
+void setPlayerName(PlayerWire& player, const std::string& name);
 
 // ---- Barrels, items, decals, notices -------------------------------------------------------
 
@@ -176,18 +176,18 @@ struct World {
 extern World world;
 
 // Cell of a position (truncated toward zero) and centre of a cell (integer halves).
-int32_t CellX(float x);
-int32_t CellY(float y);
-float CellCentreX(int32_t column);
-float CellCentreY(int32_t row);
+int32_t cellX(float x);
+int32_t cellY(float y);
+float cellCentreX(int32_t column);
+float cellCentreY(int32_t row);
 
-Player* FindPlayer(int32_t id);
+Player* findPlayer(int32_t id);
 // The per-round values of a player at round start: alive, standing, facing down, one barrel of
 // reach 2 with a 3000 ms fuse.
-void ResetPlayerForRound(Player& player);
+void resetPlayerForRound(Player& player);
 // The player's barrels still burning.
-int32_t BurningBarrels(const Player& player);
+int32_t burningBarrels(const Player& player);
 // Starts an empty round record (every barrel, item and decal gone at once) and reports it.
-void ClearRound();
+void clearRound();
 // The colour of the player-colour table for a list position; positions past the table wrap.
-uint32_t PlayerColour(size_t position);
+uint32_t playerColour(size_t position);

@@ -53,11 +53,11 @@ std::vector<uint8_t> wav() {
 void writeArchive(const std::string& path,
                   const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) {
   ArchiveWriter writer;
-  beginArchive(writer, ArchiveWriteOptions{});
+  BeginArchive(writer, ArchiveWriteOptions{});
   for (const auto& [name, bytes] : files) {
-    ASSERT_TRUE(addArchiveFile(writer, name, bytes.data(), bytes.size())) << name;
+    ASSERT_TRUE(AddArchiveFile(writer, name, bytes.data(), bytes.size())) << name;
   }
-  ASSERT_TRUE(saveArchive(writer, path));
+  ASSERT_TRUE(SaveArchive(writer, path));
 }
 
 class Resources : public ::testing::Test {
@@ -109,10 +109,10 @@ TEST_F(Resources, TextureFolderKeepsTheFirstOfANameAndOnlyLowerCaseExtensions) {
                                                 {"Textures\\Spark.PNG", png(4, 4, 3)},
                                                 {"Textures\\Fire.bmp", png(2, 2, 4)},
                                                 {"Textures\\notes.txt", {'h', 'i'}}});
-  rt::Handle archive = openArchive(0, "Data\\Particles.qzd", kArchivePassword);
+  rt::Handle archive = OpenArchive(0, "Data\\Particles.qzd", kArchivePassword);
   ASSERT_TRUE(archive);
   LoadTextureFolder(archive, "Textures\\");
-  closeArchive(archive);
+  CloseArchive(archive);
 
   rt::Map<ParticleTexture>& textures = ParticleTextures();
   ASSERT_NE(textures.find("Smoke"), nullptr);
@@ -125,9 +125,9 @@ TEST_F(Resources, TextureFolderKeepsTheFirstOfANameAndOnlyLowerCaseExtensions) {
 
   // Loading again replaces the whole map.
   writeArchive(dir.file("Data/Other.qzd"), {{"Textures\\Ash.png", png(4, 4, 9)}});
-  archive = openArchive(0, "Data\\Other.qzd", kArchivePassword);
+  archive = OpenArchive(0, "Data\\Other.qzd", kArchivePassword);
   LoadTextureFolder(archive, "Textures\\");
-  closeArchive(archive);
+  CloseArchive(archive);
   EXPECT_EQ(textures.count(), 1u);
   EXPECT_NE(textures.find("Ash"), nullptr);
 }
@@ -135,13 +135,13 @@ TEST_F(Resources, TextureFolderKeepsTheFirstOfANameAndOnlyLowerCaseExtensions) {
 TEST_F(Resources, EntriesComeWithEightZeroBytesThatLoadersTolerate) {
   std::vector<uint8_t> sound = wav();
   writeArchive(dir.file("Data/Sounds.qzd"), {{"Item.ogg", sound}});
-  rt::Handle archive = openArchive(0, "Data\\Sounds.qzd", kArchivePassword);
+  rt::Handle archive = OpenArchive(0, "Data\\Sounds.qzd", kArchivePassword);
   ASSERT_TRUE(archive);
-  std::vector<uint8_t> entry = readArchiveEntry(archive, "Item.ogg");
+  std::vector<uint8_t> entry = ReadArchiveEntry(archive, "Item.ogg");
   ASSERT_EQ(entry.size(), sound.size() + 8);
   EXPECT_TRUE(std::equal(entry.end() - 8, entry.end(), std::vector<uint8_t>(8, 0).begin()));
   EXPECT_TRUE(LoadSound(archive, kSoundItem, "Item.ogg", false));
   EXPECT_FALSE(LoadSound(archive, kSoundStep, "Step.ogg", false));  // missing entry
   EXPECT_EQ(Load3DSprite(archive, kSpriteBox, "Box.png"), 0);
-  closeArchive(archive);
+  CloseArchive(archive);
 }

@@ -58,7 +58,7 @@ void centreOf(const rt::Pixels& p, double* cx, double* cy) {
 AnimationFileView parseStaged(const std::string& entry, std::string* bytes) {
   *bytes = test::readFile(stage(entry));
   AnimationFileView view;
-  EXPECT_EQ(parseAnimationFile(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(), -1, &view),
+  EXPECT_EQ(ParseAnimationFile(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(), -1, &view),
             kAnimationFileOk)
       << entry;
   return view;

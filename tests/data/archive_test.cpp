@@ -55,18 +55,18 @@ const std::vector<Entry> kSample = {
 
 Bytes buildArchive(const std::vector<Entry>& entries, ArchiveWriteOptions options = {}) {
   ArchiveWriter w;
-  beginArchive(w, options);
-  for (const Entry& e : entries) addArchiveFile(w, e.path, e.content.data(), e.content.size());
-  EXPECT_TRUE(finishArchive(w)) << w.failure;
+  BeginArchive(w, options);
+  for (const Entry& e : entries) AddArchiveFile(w, e.path, e.content.data(), e.content.size());
+  EXPECT_TRUE(FinishArchive(w)) << w.failure;
   return w.bytes;
 }
 
 // Opens bytes as archive number 0 for the scope.
-struct OpenArchive {
+struct OpenedArchive {
   rt::Handle handle;
-  explicit OpenArchive(const Bytes& bytes, const std::string& password = kArchivePassword)
-      : handle(openArchiveMemory(0, bytes.data(), bytes.size(), password)) {}
-  ~OpenArchive() { closeArchive(0); }
+  explicit OpenedArchive(const Bytes& bytes, const std::string& password = kArchivePassword)
+      : handle(OpenArchiveMemory(0, bytes.data(), bytes.size(), password)) {}
+  ~OpenedArchive() { CloseArchive(0); }
 };
 
 void put(Bytes& out, uint64_t value, int size) {
@@ -89,7 +89,7 @@ struct Crafted {
   uint64_t addBlock(const ArchiveBlockHeader& h, const Bytes& stored) {
     uint64_t offset = bytes.size();
     uint8_t raw[kArchiveBlockHeaderSize];
-    encodeArchiveBlockHeader(h, raw);
+    EncodeArchiveBlockHeader(h, raw);
     bytes.insert(bytes.end(), raw, raw + sizeof raw);
     bytes.insert(bytes.end(), stored.begin(), stored.end());
     return offset;
@@ -106,7 +106,7 @@ struct Crafted {
     memcpy(bytes.data(), kArchiveIdentification, 8);
     store(bytes, kArchiveDirectoryOffsetAt, at, 8);
     store(bytes, kArchiveFlagsAt, archiveFlags, 4);
-    std::string verifier = archiveVerifier(archiveKey(kArchivePassword));
+    std::string verifier = ArchiveVerifier(ArchiveKey(kArchivePassword));
     memcpy(bytes.data() + kArchiveVerifierAt, verifier.data(), 32);
     return bytes;
   }
@@ -133,10 +133,10 @@ TEST(Archive, EveryEntryComesBackByteForByte) {
                                           {true, false, kArchivePassword},
                                           {false, true, "Another password"}};
   for (const ArchiveWriteOptions& options : variants) {
-    OpenArchive a(buildArchive(kSample, options), options.password);
+    OpenedArchive a(buildArchive(kSample, options), options.password);
     ASSERT_NE(a.handle, 0u);
-    for (const Entry& e : kSample) EXPECT_EQ(readArchiveEntry(0, e.path), withPad(e.content));
-    EXPECT_EQ(archiveError(0), kArchiveNoError);
+    for (const Entry& e : kSample) EXPECT_EQ(ReadArchiveEntry(0, e.path), withPad(e.content));
+    EXPECT_EQ(ArchiveError(0), kArchiveNoError);
   }
 }
 
@@ -150,22 +150,22 @@ TEST(Archive, RoundTripsSizesUpToMegabytesThroughAFile) {
   entries.push_back({"Big\\Noise", noise(1 << 20, 10)});
   test::TempDir dir;
   ArchiveWriter w;
-  beginArchive(w, {});
-  for (const Entry& e : entries) addArchiveFile(w, e.path, e.content.data(), e.content.size());
-  ASSERT_TRUE(saveArchive(w, dir.file("Round.qzd"))) << w.failure;
-  ASSERT_NE(openArchive(3, dir.file("Round.qzd"), kArchivePassword), 0u);
+  BeginArchive(w, {});
+  for (const Entry& e : entries) AddArchiveFile(w, e.path, e.content.data(), e.content.size());
+  ASSERT_TRUE(SaveArchive(w, dir.file("Round.qzd"))) << w.failure;
+  ASSERT_NE(OpenArchive(3, dir.file("Round.qzd"), kArchivePassword), 0u);
   for (const Entry& e : entries) {
-    EXPECT_TRUE(readArchiveEntry(3, e.path) == withPad(e.content)) << e.path;
+    EXPECT_TRUE(ReadArchiveEntry(3, e.path) == withPad(e.content)) << e.path;
   }
-  closeArchive(3);
+  CloseArchive(3);
 }
 
 TEST(Archive, BlocksArePackedOnlyWhenItPaysAndEncipheredFrom16Bytes) {
-  OpenArchive a(buildArchive(
+  OpenedArchive a(buildArchive(
       {{"Noise", noise(5000, 1)}, {"Text", text(5000, 2)}, {"Short", text(15, 3)}, {"Empty", {}}}));
-  ASSERT_TRUE(examineArchiveFolder(0, "\\"));
+  ASSERT_TRUE(ExamineArchiveFolder(0, "\\"));
   std::map<std::string, uint32_t> flags;
-  while (nextArchiveFile(0)) flags[archiveFileName(0)] = archiveFileHeader(0).flags;
+  while (NextArchiveFile(0)) flags[ArchiveFileName(0)] = ArchiveFileHeader(0).flags;
   EXPECT_EQ(flags["Noise"], kArchiveEnciphered);
   EXPECT_EQ(flags["Text"], kArchivePacked | kArchiveEnciphered);
   EXPECT_EQ(flags["Short"], 0u);
@@ -176,25 +176,25 @@ TEST(Archive, BlocksArePackedOnlyWhenItPaysAndEncipheredFrom16Bytes) {
 
 TEST(Archive, PathsResolveFromTheCurrentFolderOrTheRoot) {
   Bytes box = noise(100, 1), torso = text(200, 2), arm = text(50, 3);
-  OpenArchive a(buildArchive(
+  OpenedArchive a(buildArchive(
       {{"Box.png", box}, {"Player\\Torso.afs", torso}, {"Player\\Parts\\Arm.afs", arm}}));
-  EXPECT_EQ(readArchiveEntry(0, "Box.png"), withPad(box));
-  EXPECT_EQ(readArchiveEntry(0, "\\Box.png"), withPad(box));
-  EXPECT_EQ(readArchiveEntry(0, "Player\\Torso.afs"), withPad(torso));
-  EXPECT_EQ(readArchiveEntry(0, "\\Player\\Torso.afs"), withPad(torso));
-  EXPECT_EQ(readArchiveEntry(0, "Player\\..\\Box.png"), withPad(box));
-  EXPECT_EQ(readArchiveEntry(0, "Player\\Parts\\..\\Torso.afs"), withPad(torso));
-  EXPECT_EQ(readArchiveEntry(0, "Player\\\\Parts\\Arm.afs"), withPad(arm));
-  EXPECT_TRUE(examineArchiveFolder(0, "Player\\Parts\\"));
-  EXPECT_TRUE(examineArchiveFolder(0, "\\"));
-  EXPECT_TRUE(examineArchiveFolder(0, ""));
+  EXPECT_EQ(ReadArchiveEntry(0, "Box.png"), withPad(box));
+  EXPECT_EQ(ReadArchiveEntry(0, "\\Box.png"), withPad(box));
+  EXPECT_EQ(ReadArchiveEntry(0, "Player\\Torso.afs"), withPad(torso));
+  EXPECT_EQ(ReadArchiveEntry(0, "\\Player\\Torso.afs"), withPad(torso));
+  EXPECT_EQ(ReadArchiveEntry(0, "Player\\..\\Box.png"), withPad(box));
+  EXPECT_EQ(ReadArchiveEntry(0, "Player\\Parts\\..\\Torso.afs"), withPad(torso));
+  EXPECT_EQ(ReadArchiveEntry(0, "Player\\\\Parts\\Arm.afs"), withPad(arm));
+  EXPECT_TRUE(ExamineArchiveFolder(0, "Player\\Parts\\"));
+  EXPECT_TRUE(ExamineArchiveFolder(0, "\\"));
+  EXPECT_TRUE(ExamineArchiveFolder(0, ""));
   // The root has no parent; missing names give nothing and leave the error code alone.
-  EXPECT_TRUE(readArchiveEntry(0, "..\\Box.png").empty());
-  EXPECT_FALSE(examineArchiveFolder(0, ".."));
+  EXPECT_TRUE(ReadArchiveEntry(0, "..\\Box.png").empty());
+  EXPECT_FALSE(ExamineArchiveFolder(0, ".."));
   for (const char* missing : {"Torso.afs", "Missing\\Box.png", "Player\\", "box.png"}) {
-    EXPECT_TRUE(readArchiveEntry(0, missing).empty()) << missing;
+    EXPECT_TRUE(ReadArchiveEntry(0, missing).empty()) << missing;
   }
-  EXPECT_EQ(archiveError(0), kArchiveNoError);
+  EXPECT_EQ(ArchiveError(0), kArchiveNoError);
 }
 
 TEST(Archive, ListingsAreSortedWithoutRegardToCase) {
@@ -202,58 +202,58 @@ TEST(Archive, ListingsAreSortedWithoutRegardToCase) {
   for (const char* name : {"b.txt", "A.txt", "c.txt", "B2.txt", "a.txt", "zeta\\x", "Alpha\\x"}) {
     entries.push_back({std::string("Folder\\") + name, text(30, 1)});
   }
-  OpenArchive a(buildArchive(entries));
-  EXPECT_FALSE(nextArchiveFile(0)) << "nothing listed yet";
-  ASSERT_TRUE(examineArchiveFolder(0, "Folder"));
-  EXPECT_EQ(archiveFileName(0), "") << "before the first element";
+  OpenedArchive a(buildArchive(entries));
+  EXPECT_FALSE(NextArchiveFile(0)) << "nothing listed yet";
+  ASSERT_TRUE(ExamineArchiveFolder(0, "Folder"));
+  EXPECT_EQ(ArchiveFileName(0), "") << "before the first element";
   std::vector<std::string> files, folders;
-  while (nextArchiveFile(0)) files.push_back(archiveFileName(0));
+  while (NextArchiveFile(0)) files.push_back(ArchiveFileName(0));
   EXPECT_EQ(files, (std::vector<std::string>{"A.txt", "a.txt", "b.txt", "B2.txt", "c.txt"}));
-  EXPECT_EQ(archiveFileName(0), "");
-  EXPECT_FALSE(nextArchiveFile(0));
-  while (nextArchiveFolder(0)) folders.push_back(archiveFolderName(0));
+  EXPECT_EQ(ArchiveFileName(0), "");
+  EXPECT_FALSE(NextArchiveFile(0));
+  while (NextArchiveFolder(0)) folders.push_back(ArchiveFolderName(0));
   EXPECT_EQ(folders, (std::vector<std::string>{"Alpha", "zeta"}));
-  ASSERT_TRUE(examineArchiveFolder(0, "Folder"));
-  ASSERT_TRUE(nextArchiveFile(0));
-  EXPECT_EQ(archiveFileHeader(0).unpackedSize, 30u) << "listing reads the block header";
+  ASSERT_TRUE(ExamineArchiveFolder(0, "Folder"));
+  ASSERT_TRUE(NextArchiveFile(0));
+  EXPECT_EQ(ArchiveFileHeader(0).unpackedSize, 30u) << "listing reads the block header";
 }
 
 // ---- Errors ----------------------------------------------------------------------------------
 
 TEST(Archive, ErrorTexts) {
-  EXPECT_EQ(archiveErrorText(1),
+  EXPECT_EQ(ArchiveErrorText(1),
             "Falsche Pr\xFC"
             "fsumme");
-  EXPECT_EQ(archiveErrorText(6), "Falsches Passwort");
-  EXPECT_EQ(archiveErrorText(7), "");
+  EXPECT_EQ(ArchiveErrorText(6), "Falsches Passwort");
+  EXPECT_EQ(ArchiveErrorText(7), "");
 }
 
 TEST(Archive, OpenFailures) {
   Bytes bytes = buildArchive(kSample);
-  EXPECT_EQ(openArchiveMemory(5, bytes.data(), bytes.size(), "jk"), 0u);
-  EXPECT_EQ(lastArchiveError(), kArchiveWrongPassword);
-  EXPECT_EQ(archiveError(5), kArchiveNoError) << "no object left behind";
+  EXPECT_EQ(OpenArchiveMemory(5, bytes.data(), bytes.size(), "jk"), 0u);
+  EXPECT_EQ(LastArchiveError(), kArchiveWrongPassword);
+  EXPECT_EQ(ArchiveError(5), kArchiveNoError) << "no object left behind";
   // Without enciphering there is nothing to check the password against.
   Bytes open = buildArchive(kSample, {true, false, kArchivePassword});
-  EXPECT_NE(openArchiveMemory(5, open.data(), open.size(), "jk"), 0u);
-  closeArchive(5);
+  EXPECT_NE(OpenArchiveMemory(5, open.data(), open.size(), "jk"), 0u);
+  CloseArchive(5);
   test::TempDir dir;
-  EXPECT_EQ(openArchive(0, dir.file("None.qzd"), kArchivePassword), 0u);
+  EXPECT_EQ(OpenArchive(0, dir.file("None.qzd"), kArchivePassword), 0u);
   bytes[5] = '1';
-  EXPECT_EQ(openArchiveMemory(0, bytes.data(), bytes.size(), kArchivePassword), 0u);
-  EXPECT_EQ(openArchiveMemory(0, bytes.data(), 40, kArchivePassword), 0u) << "header cut short";
+  EXPECT_EQ(OpenArchiveMemory(0, bytes.data(), bytes.size(), kArchivePassword), 0u);
+  EXPECT_EQ(OpenArchiveMemory(0, bytes.data(), 40, kArchivePassword), 0u) << "header cut short";
 }
 
 TEST(Archive, CorruptedEntryIsError1AndTheLastErrorOnClose) {
   Bytes bytes = buildArchive(kSample);
   // The first block (Box.png) follows the header.
   bytes[kArchiveHeaderSize + kArchiveBlockHeaderSize + 100] ^= 0x40;
-  ASSERT_NE(openArchiveMemory(0, bytes.data(), bytes.size(), kArchivePassword), 0u);
-  EXPECT_TRUE(readArchiveEntry(0, "Box.png").empty());
-  EXPECT_EQ(archiveError(0), kArchiveBadChecksum);
-  EXPECT_EQ(readArchiveEntry(0, "Player\\Torso.afs"), withPad(kSample[1].content));
-  closeArchive(0);
-  EXPECT_EQ(lastArchiveError(), kArchiveBadChecksum);
+  ASSERT_NE(OpenArchiveMemory(0, bytes.data(), bytes.size(), kArchivePassword), 0u);
+  EXPECT_TRUE(ReadArchiveEntry(0, "Box.png").empty());
+  EXPECT_EQ(ArchiveError(0), kArchiveBadChecksum);
+  EXPECT_EQ(ReadArchiveEntry(0, "Player\\Torso.afs"), withPad(kSample[1].content));
+  CloseArchive(0);
+  EXPECT_EQ(LastArchiveError(), kArchiveBadChecksum);
 }
 
 TEST(Archive, CorruptedDirectoryLeavesAnOpenButEmptyArchive) {
@@ -261,42 +261,42 @@ TEST(Archive, CorruptedDirectoryLeavesAnOpenButEmptyArchive) {
   uint64_t directory = 0;
   for (int i = 7; i >= 0; --i) directory = directory << 8 | bytes[kArchiveDirectoryOffsetAt + i];
   bytes[directory + kArchiveBlockHeaderSize + 3] ^= 1;
-  OpenArchive a(bytes);
+  OpenedArchive a(bytes);
   ASSERT_NE(a.handle, 0u);
-  EXPECT_FALSE(archiveDirectoryRead(0));
-  for (const Entry& e : kSample) EXPECT_TRUE(readArchiveEntry(0, e.path).empty());
-  EXPECT_TRUE(examineArchiveFolder(0, ""));
-  EXPECT_FALSE(nextArchiveFile(0));
-  EXPECT_EQ(archiveError(0), kArchiveNoError);
+  EXPECT_FALSE(ArchiveDirectoryRead(0));
+  for (const Entry& e : kSample) EXPECT_TRUE(ReadArchiveEntry(0, e.path).empty());
+  EXPECT_TRUE(ExamineArchiveFolder(0, ""));
+  EXPECT_FALSE(NextArchiveFile(0));
+  EXPECT_EQ(ArchiveError(0), kArchiveNoError);
 }
 
 TEST(Archive, HeaderPackFlagIsNotConsulted) {
   for (bool pack : {true, false}) {
     Bytes bytes = buildArchive(kSample, {pack, true, kArchivePassword});
     store(bytes, kArchiveFlagsAt, kArchiveEnciphered | (pack ? 0 : kArchivePacked), 4);
-    OpenArchive a(bytes);
-    for (const Entry& e : kSample) EXPECT_EQ(readArchiveEntry(0, e.path), withPad(e.content));
+    OpenedArchive a(bytes);
+    for (const Entry& e : kSample) EXPECT_EQ(ReadArchiveEntry(0, e.path), withPad(e.content));
   }
 }
 
 TEST(Archive, EncipheredBlocksOfOddLengthAndTooShort) {
   Crafted c;
-  std::string key = archiveKey(kArchivePassword);
+  std::string key = ArchiveKey(kArchivePassword);
   Bytes plain = text(37, 5), sealed(37);
   ASSERT_TRUE(rt::aesEncipherCts(plain.data(), sealed.data(), 37,
                                  reinterpret_cast<const uint8_t*>(key.data())));
   uint64_t odd = c.addPlain(sealed, kArchiveEnciphered);
   uint64_t tooShort = c.addPlain(Bytes(15, 7), kArchiveEnciphered);
-  OpenArchive a(c.finish(rootWith({{"Odd", odd}, {"Short", tooShort}}), kArchiveEnciphered));
-  EXPECT_EQ(readArchiveEntry(0, "Odd"), withPad(plain));
-  EXPECT_TRUE(readArchiveEntry(0, "Short").empty());
-  EXPECT_EQ(archiveError(0), kArchiveDecipherError);
+  OpenedArchive a(c.finish(rootWith({{"Odd", odd}, {"Short", tooShort}}), kArchiveEnciphered));
+  EXPECT_EQ(ReadArchiveEntry(0, "Odd"), withPad(plain));
+  EXPECT_TRUE(ReadArchiveEntry(0, "Short").empty());
+  EXPECT_EQ(ArchiveError(0), kArchiveDecipherError);
 }
 
 // ---- Hostile archives --------------------------------------------------------------------------
 
 TEST(Archive, ImplausibleBlocksAreRefusedBeforeAllocating) {
-  Bytes stored = text(100, 1), packed = jcPack(stored.data(), stored.size());
+  Bytes stored = text(100, 1), packed = JcPack(stored.data(), stored.size());
   uint32_t crc = rt::crc32(stored.data(), stored.size());
   uint32_t packedCrc = rt::crc32(packed.data(), packed.size());
   uint64_t huge = uint64_t(1) << 40;
@@ -324,11 +324,11 @@ TEST(Archive, ImplausibleBlocksAreRefusedBeforeAllocating) {
   for (const Case& c : cases) {
     Crafted crafted;
     uint64_t at = crafted.addBlock(c.header, c.bytes);
-    OpenArchive a(crafted.finish(rootWith({{"X", at}, {"Far", huge}})));
-    EXPECT_EQ(readArchiveEntry(0, "X").size(), c.error ? 0u : 108u) << c.what;
-    EXPECT_EQ(archiveError(0), c.error) << c.what;
-    EXPECT_TRUE(readArchiveEntry(0, "Far").empty());
-    EXPECT_EQ(archiveError(0), kArchiveBadChecksum) << "block offset outside the file";
+    OpenedArchive a(crafted.finish(rootWith({{"X", at}, {"Far", huge}})));
+    EXPECT_EQ(ReadArchiveEntry(0, "X").size(), c.error ? 0u : 108u) << c.what;
+    EXPECT_EQ(ArchiveError(0), c.error) << c.what;
+    EXPECT_TRUE(ReadArchiveEntry(0, "Far").empty());
+    EXPECT_EQ(ArchiveError(0), kArchiveBadChecksum) << "block offset outside the file";
   }
 }
 
@@ -347,9 +347,9 @@ Bytes nested(int depth) {
 bool directoryReads(const Bytes& directory, uint64_t offset = 0) {
   Bytes bytes = Crafted().finish(directory);
   if (offset) store(bytes, kArchiveDirectoryOffsetAt, offset, 8);
-  OpenArchive a(bytes);
+  OpenedArchive a(bytes);
   EXPECT_NE(a.handle, 0u);
-  return archiveDirectoryRead(0);
+  return ArchiveDirectoryRead(0);
 }
 
 TEST(Archive, DirectoriesAreHeldToTheirBlock) {
@@ -385,10 +385,10 @@ TEST(Archive, RandomDamageNeverCrashes) {
       Bytes bytes = original;
       for (int f = 1 + int(rng() % 6); f > 0; --f) bytes[rng() % bytes.size()] = uint8_t(rng());
       if (rng() % 5 == 0) bytes.resize(rng() % bytes.size());
-      OpenArchive a(bytes, round % 2 ? "x" : kArchivePassword);
-      for (const Entry& e : entries) readArchiveEntry(0, e.path);
-      if (examineArchiveFolder(0, "A")) {
-        while (nextArchiveFile(0)) archiveFileName(0);
+      OpenedArchive a(bytes, round % 2 ? "x" : kArchivePassword);
+      for (const Entry& e : entries) ReadArchiveEntry(0, e.path);
+      if (ExamineArchiveFolder(0, "A")) {
+        while (NextArchiveFile(0)) ArchiveFileName(0);
       }
     }
   }
@@ -399,31 +399,31 @@ TEST(Archive, RandomDamageNeverCrashes) {
 TEST(Archive, NumbersAndHandles) {
   Bytes bytes = buildArchive(kSample), broken = bytes;
   broken[kArchiveHeaderSize + kArchiveBlockHeaderSize] ^= 1;
-  rt::Handle dynamic = openArchiveMemory(rt::kAnyNumber, bytes.data(), bytes.size(), "JK");
+  rt::Handle dynamic = OpenArchiveMemory(rt::kAnyNumber, bytes.data(), bytes.size(), "JK");
   ASSERT_TRUE(rt::isHandle(dynamic));
-  EXPECT_EQ(readArchiveEntry(dynamic, "Tiny.txt"), withPad(kSample[5].content));
-  ASSERT_NE(openArchiveMemory(16, broken.data(), broken.size(), "JK"), 0u);
-  EXPECT_TRUE(readArchiveEntry(16, "Box.png").empty());
+  EXPECT_EQ(ReadArchiveEntry(dynamic, "Tiny.txt"), withPad(kSample[5].content));
+  ASSERT_NE(OpenArchiveMemory(16, broken.data(), broken.size(), "JK"), 0u);
+  EXPECT_TRUE(ReadArchiveEntry(16, "Box.png").empty());
   // Opening under a number in use frees the archive that was there.
-  ASSERT_NE(openArchiveMemory(16, bytes.data(), bytes.size(), "JK"), 0u);
-  EXPECT_EQ(lastArchiveError(), kArchiveBadChecksum);
-  EXPECT_EQ(readArchiveEntry(16, "Box.png"), withPad(kSample[0].content));
-  closeArchive(16);
-  closeArchive(dynamic);
-  EXPECT_TRUE(readArchiveEntry(dynamic, "Tiny.txt").empty());
-  EXPECT_EQ(openArchiveMemory(65536, bytes.data(), bytes.size(), "JK"), 0u);
+  ASSERT_NE(OpenArchiveMemory(16, bytes.data(), bytes.size(), "JK"), 0u);
+  EXPECT_EQ(LastArchiveError(), kArchiveBadChecksum);
+  EXPECT_EQ(ReadArchiveEntry(16, "Box.png"), withPad(kSample[0].content));
+  CloseArchive(16);
+  CloseArchive(dynamic);
+  EXPECT_TRUE(ReadArchiveEntry(dynamic, "Tiny.txt").empty());
+  EXPECT_EQ(OpenArchiveMemory(65536, bytes.data(), bytes.size(), "JK"), 0u);
 }
 
 TEST(ArchiveWriter, RefusesUnusablePaths) {
   ArchiveWriter w;
-  beginArchive(w, {});
+  BeginArchive(w, {});
   uint8_t b = 1;
   for (const char* path : {"", "A\\..\\B", "A\\\\B", "A\\"}) {
-    EXPECT_FALSE(addArchiveFile(w, path, &b, 1)) << path;
+    EXPECT_FALSE(AddArchiveFile(w, path, &b, 1)) << path;
   }
-  EXPECT_TRUE(addArchiveFile(w, "A/B", &b, 1));
-  EXPECT_FALSE(addArchiveFile(w, "A\\B", &b, 1)) << "taken";
-  EXPECT_FALSE(finishArchive(w)) << "an archive with refused files is not complete";
+  EXPECT_TRUE(AddArchiveFile(w, "A/B", &b, 1));
+  EXPECT_FALSE(AddArchiveFile(w, "A\\B", &b, 1)) << "taken";
+  EXPECT_FALSE(FinishArchive(w)) << "an archive with refused files is not complete";
 }
 
 }  // namespace

@@ -25,16 +25,16 @@ Bytes unpack(const Bytes& block, size_t capacity) {
 
 // Finishes the stream as a block for plain, checksum set, and unpacks it.
 Bytes roundTrip(JcStream& s, const Bytes& plain) {
-  return unpack(jcFinish(s, plain.data(), plain.size()), plain.size());
+  return unpack(JcFinish(s, plain.data(), plain.size()), plain.size());
 }
 
 bool refused(JcStream& s, size_t plainSize) {
-  return unpack(jcFinish(s, uint32_t(plainSize), 0), plainSize).empty();
+  return unpack(JcFinish(s, uint32_t(plainSize), 0), plainSize).empty();
 }
 
 void writeLiterals(JcStream& s, const Bytes& bytes) {
-  jcSetLiterals(s, 8, 0);
-  for (uint8_t b : bytes) jcLiteral(s, b);
+  JcSetLiterals(s, 8, 0);
+  for (uint8_t b : bytes) JcLiteral(s, b);
 }
 
 Bytes randomBytes(size_t n, uint32_t seed, int lowest = 0, int highest = 255) {
@@ -56,7 +56,7 @@ Bytes textLike(size_t n, uint32_t seed) {
 }
 
 void expectRoundTrip(const Bytes& plain, const std::string& what) {
-  Bytes packed = jcPack(plain.data(), plain.size());
+  Bytes packed = JcPack(plain.data(), plain.size());
   ASSERT_FALSE(packed.empty()) << what;
   ASSERT_TRUE(unpack(packed, plain.size()) == plain) << what;
 }
@@ -76,16 +76,16 @@ TEST(JcChecksum, WordsAndOverlappingTail) {
 
 TEST(JcUnpack, LiteralWidthAndBaseSetBeforeTheFirstLiteral) {
   JcStream s;
-  jcSetLiterals(s, 7, 200);  // a base near the top: values wrap around 256
+  JcSetLiterals(s, 7, 200);  // a base near the top: values wrap around 256
   Bytes plain = {200, 255, 0, 1, 71};
-  for (uint8_t b : plain) jcLiteral(s, b);
-  jcSetLiterals(s, 8, 0);
-  jcLiteral(s, 199);
+  for (uint8_t b : plain) JcLiteral(s, b);
+  JcSetLiterals(s, 8, 0);
+  JcLiteral(s, 199);
   plain.push_back(199);
   EXPECT_EQ(roundTrip(s, plain), plain);
   // Matches alone never need a literal width; the last distance starts at 1.
-  jcZeroByte(s);
-  jcRepeatMatch(s, 99);
+  JcZeroByte(s);
+  JcRepeatMatch(s, 99);
   EXPECT_EQ(roundTrip(s, Bytes(100, 0)), Bytes(100, 0));
 }
 
@@ -96,19 +96,19 @@ TEST(JcUnpack, ShortCodesAndIndexWidths) {
   auto copy = [&](size_t distance, size_t length) {
     for (size_t i = 0; i < length; ++i) plain.push_back(plain[plain.size() - distance]);
   };
-  jcOneByteMatch(s, 3);
+  JcOneByteMatch(s, 3);
   copy(3, 1);
-  jcShortMatch(s, 127, 5);
+  JcShortMatch(s, 127, 5);
   copy(127, 5);
-  jcZeroByte(s);
+  JcZeroByte(s);
   plain.push_back(0);
-  jcRepeatMatch(s, 3);
+  JcRepeatMatch(s, 3);
   copy(127, 3);
-  jcSetIndexWidth(s, 12);
-  jcLongMatch(s, 4321, 40);
+  JcSetIndexWidth(s, 12);
+  JcLongMatch(s, 4321, 40);
   copy(4321, 40);
-  jcSetIndexWidth(s, 0);
-  jcLongMatch(s, 777, 9);
+  JcSetIndexWidth(s, 0);
+  JcLongMatch(s, 777, 9);
   copy(777, 9);
   EXPECT_EQ(roundTrip(s, plain), plain);
 }
@@ -123,10 +123,10 @@ TEST(JcUnpack, LongMatchLengthBonusAtDistanceBoundaries) {
     JcStream s;
     writeLiterals(s, plain);
     // 01, gamma((distance >> 8) + 3), the low 8 bits, gamma(2): length 2 + bonus.
-    jcPutBits(s, 0b01, 2);
-    jcPutGamma(s, (distance >> 8) + 3);
-    jcPutBits(s, distance & 0xFF, 8);
-    jcPutGamma(s, 2);
+    JcPutBits(s, 0b01, 2);
+    JcPutGamma(s, (distance >> 8) + 3);
+    JcPutBits(s, distance & 0xFF, 8);
+    JcPutGamma(s, 2);
     for (int i = 0; i < 2 + bonus; ++i) plain.push_back(plain[plain.size() - distance]);
     EXPECT_EQ(roundTrip(s, plain), plain) << "distance " << distance;
   }
@@ -139,8 +139,8 @@ TEST(JcUnpack, RawRunsAtEveryBitAlignment) {
     Bytes plain = randomBytes(size_t(lead), 100 + lead);
     JcStream s;
     writeLiterals(s, plain);
-    jcRawRuns(s, runs.data(), 3);
-    jcLiteral(s, 42);
+    JcRawRuns(s, runs.data(), 3);
+    JcLiteral(s, 42);
     plain.insert(plain.end(), runs.begin(), runs.end());
     plain.push_back(42);
     EXPECT_EQ(roundTrip(s, plain), plain) << "lead " << lead;
@@ -153,7 +153,7 @@ TEST(JcUnpack, Headers) {
   auto block = [&](uint32_t plainSize, uint32_t checksum) {
     JcStream s;
     writeLiterals(s, plain);
-    return jcFinish(s, plainSize, checksum);
+    return JcFinish(s, plainSize, checksum);
   };
   EXPECT_EQ(unpack(block(6, 0), 6), plain) << "checksum 0 is not checked";
   Bytes signature = block(6, sum);
@@ -170,29 +170,29 @@ TEST(JcUnpack, Headers) {
 TEST(JcUnpack, RefusesStreamsThatReachOutside) {
   JcStream s;
   writeLiterals(s, {1, 2});
-  jcShortMatch(s, 3, 2);
+  JcShortMatch(s, 3, 2);
   EXPECT_TRUE(refused(s, 4)) << "distance beyond the start";
-  jcOneByteMatch(s, 1);
+  JcOneByteMatch(s, 1);
   EXPECT_TRUE(refused(s, 1)) << "one-byte match before the start";
-  jcRepeatMatch(s, 2);
+  JcRepeatMatch(s, 2);
   EXPECT_TRUE(refused(s, 2)) << "repeat before anything";
-  jcZeroByte(s);
-  jcRepeatMatch(s, 50);
+  JcZeroByte(s);
+  JcRepeatMatch(s, 50);
   EXPECT_TRUE(refused(s, 10)) << "match past the plain size";
   writeLiterals(s, {1, 2, 3});
   EXPECT_TRUE(refused(s, 2)) << "literal past the plain size";
   Bytes run(256, 1);
-  jcRawRuns(s, run.data(), 1);
+  JcRawRuns(s, run.data(), 1);
   EXPECT_TRUE(refused(s, 255)) << "raw run past the plain size";
   writeLiterals(s, {1, 2});
-  jcSetIndexWidth(s, 63);
-  jcLongMatch(s, uint64_t(1) << 63, 5);
+  JcSetIndexWidth(s, 63);
+  JcLongMatch(s, uint64_t(1) << 63, 5);
   EXPECT_TRUE(refused(s, 9)) << "distance that overflows";
-  jcZeroByte(s);
-  jcPutBits(s, 0b01, 2);
-  for (int i = 0; i < 64; ++i) jcPutBits(s, 0b11, 2);
+  JcZeroByte(s);
+  JcPutBits(s, 0b01, 2);
+  for (int i = 0; i < 64; ++i) JcPutBits(s, 0b11, 2);
   EXPECT_TRUE(refused(s, 100)) << "gamma code that never ends";
-  Bytes text = textLike(5000, 3), block = jcPack(text.data(), text.size());
+  Bytes text = textLike(5000, 3), block = JcPack(text.data(), text.size());
   for (size_t cut = 10; cut < block.size(); cut += block.size() / 50) {
     EXPECT_TRUE(unpack(Bytes(block.begin(), block.begin() + long(cut)), 5000).empty()) << cut;
   }
@@ -201,7 +201,7 @@ TEST(JcUnpack, RefusesStreamsThatReachOutside) {
 TEST(JcUnpack, DamagedStreamsNeverEscapeTheirBuffers) {
   std::mt19937 rng(5);
   for (const Bytes& plain : {textLike(3000, 1), randomBytes(700, 2), Bytes(2000, 0)}) {
-    Bytes block = jcPack(plain.data(), plain.size());
+    Bytes block = JcPack(plain.data(), plain.size());
     for (int round = 0; round < 300; ++round) {
       Bytes damaged = block;
       for (int f = 1 + int(rng() % 4); f > 0; --f) {
@@ -217,7 +217,7 @@ TEST(JcUnpack, DamagedStreamsNeverEscapeTheirBuffers) {
 // ---- Packer ----------------------------------------------------------------------------------
 
 TEST(JcPack, RoundTripsSmallSizes) {
-  EXPECT_TRUE(jcPack(nullptr, 0).empty());
+  EXPECT_TRUE(JcPack(nullptr, 0).empty());
   for (size_t n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 255, 256, 257, 511, 1000}) {
     expectRoundTrip(randomBytes(n, uint32_t(n)), "random " + std::to_string(n));
     expectRoundTrip(Bytes(n, 0), "zeros " + std::to_string(n));
@@ -270,16 +270,16 @@ TEST(JcPack, RoundTripsMegabytes) {
 
 TEST(JcPack, SizesFollowTheContent) {
   Bytes text = textLike(100000, 8), zeros(1 << 20, 0), noise = randomBytes(100000, 14);
-  EXPECT_LT(jcPack(text.data(), text.size()).size(), text.size() / 4);
-  EXPECT_LT(jcPack(zeros.data(), zeros.size()).size(), 200u);
-  EXPECT_LT(jcPack(noise.data(), noise.size()).size(), noise.size() * 201 / 200 + 32);
+  EXPECT_LT(JcPack(text.data(), text.size()).size(), text.size() / 4);
+  EXPECT_LT(JcPack(zeros.data(), zeros.size()).size(), 200u);
+  EXPECT_LT(JcPack(noise.data(), noise.size()).size(), noise.size() * 201 / 200 + 32);
   // Hardly any repeats, so the size is what the literals cost: 8 bits each at width 7.
   Bytes ascii = randomBytes(50000, 12, 32, 126);
-  EXPECT_LT(jcPack(ascii.data(), ascii.size()).size(), ascii.size());
+  EXPECT_LT(JcPack(ascii.data(), ascii.size()).size(), ascii.size());
   Bytes wrapped = randomBytes(50000, 13, 0, 120);
   for (auto& b : wrapped) b = uint8_t(b + 200);  // 200..255 and 0..64
   expectRoundTrip(wrapped, "wrapped window");
-  EXPECT_LT(jcPack(wrapped.data(), wrapped.size()).size(), wrapped.size());
+  EXPECT_LT(JcPack(wrapped.data(), wrapped.size()).size(), wrapped.size());
 }
 
 }  // namespace

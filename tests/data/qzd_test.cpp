@@ -63,7 +63,7 @@ TEST(Qzd, CreateThenReadEveryEntryByteForByte) {
   Content c;
   std::string out;
   ASSERT_EQ(run("create " + c.dir.file("Data.qzd") + " " + c.dir.file("in"), &out), 0) << out;
-  ASSERT_NE(openArchive(0, c.dir.file("Data.qzd"), kArchivePassword), 0u);
+  ASSERT_NE(OpenArchive(0, c.dir.file("Data.qzd"), kArchivePassword), 0u);
   for (const auto& [name, bytes] : c.files) {
     std::string path = name;
     for (auto& ch : path) ch = ch == '/' ? '\\' : ch;
@@ -71,11 +71,11 @@ TEST(Qzd, CreateThenReadEveryEntryByteForByte) {
       path =
           "Gr\xFC\xDF"
           "e.txt";  // Windows-1252 inside the archive
-    std::vector<uint8_t> content = readArchiveEntry(0, path);
+    std::vector<uint8_t> content = ReadArchiveEntry(0, path);
     ASSERT_EQ(content.size(), bytes.size() + 8) << name;
     EXPECT_EQ(std::string(content.begin(), content.end() - 8), bytes) << name;
   }
-  closeArchive(0);
+  CloseArchive(0);
   ASSERT_EQ(run("verify " + c.dir.file("Data.qzd"), &out), 0) << out;
   ASSERT_EQ(run("list " + c.dir.file("Data.qzd"), &out), 0) << out;
   EXPECT_NE(out.find("PE"), std::string::npos) << "text is packed and enciphered\n" << out;

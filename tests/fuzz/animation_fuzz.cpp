@@ -42,9 +42,9 @@ void checkRoundTrip(const AnimationFileView& view) {
     file.frames.push_back({frame.duration, {frame.image, frame.image + frame.imageLength}});
   }
   std::vector<uint8_t> bytes;
-  if (!writeAnimationFile(file, &bytes)) __builtin_trap();
+  if (!WriteAnimationFile(file, &bytes)) __builtin_trap();
   AnimationFileView again;
-  AnimationFileError error = parseAnimationFile(bytes.data(), bytes.size(), -1, &again);
+  AnimationFileError error = ParseAnimationFile(bytes.data(), bytes.size(), -1, &again);
   if (error != kAnimationFileOk || again.frames.size() != view.frames.size()) __builtin_trap();
 }
 
@@ -69,12 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<rt::DrawnQuad> drawn;
   if (!screen) return 0;
   rt::setDrawRecorder(&drawn);
-  setAnimationClock(fuzzClock);
+  SetAnimationClock(fuzzClock);
 
   AnimationFileView view;
-  if (parseAnimationFile(data, size, -1, &view) == kAnimationFileOk) checkRoundTrip(view);
+  if (ParseAnimationFile(data, size, -1, &view) == kAnimationFileOk) checkRoundTrip(view);
   std::vector<uint8_t> fixed = sealed(data, size);
-  if (parseAnimationFile(fixed.data(), fixed.size(), -1, &view) == kAnimationFileOk) {
+  if (ParseAnimationFile(fixed.data(), fixed.size(), -1, &view) == kAnimationFileOk) {
     checkRoundTrip(view);
   }
   rt::Handle animation = CreateAnimationFromMemory(rt::kAnyNumber, fixed);

@@ -25,7 +25,7 @@ void putBlock(std::vector<uint8_t>& out, uint32_t flags, uint64_t unpacked, cons
   h.unpackedSize = unpacked;
   h.crc = rt::crc32(bytes, length);
   uint8_t raw[kArchiveBlockHeaderSize];
-  encodeArchiveBlockHeader(h, raw);
+  EncodeArchiveBlockHeader(h, raw);
   out.insert(out.end(), raw, raw + sizeof raw);
   out.insert(out.end(), bytes, bytes + length);
 }
@@ -50,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < 8; ++i)
     archive[kArchiveDirectoryOffsetAt + i] = uint8_t(directoryOffset >> (8 * i));
   archive[kArchiveFlagsAt] = kArchiveEnciphered;
-  std::string verifier = archiveVerifier(archiveKey(kArchivePassword));
+  std::string verifier = ArchiveVerifier(ArchiveKey(kArchivePassword));
   memcpy(archive.data() + kArchiveVerifierAt, verifier.data(), 32);
 
-  if (!openArchiveMemory(0, archive.data(), archive.size(), kArchivePassword)) return 0;
-  if (examineArchiveFolder(0, "")) {
-    while (nextArchiveFile(0)) readArchiveEntry(0, archiveFileName(0));
+  if (!OpenArchiveMemory(0, archive.data(), archive.size(), kArchivePassword)) return 0;
+  if (ExamineArchiveFolder(0, "")) {
+    while (NextArchiveFile(0)) ReadArchiveEntry(0, ArchiveFileName(0));
   }
-  closeArchive(0);
+  CloseArchive(0);
   return 0;
 }

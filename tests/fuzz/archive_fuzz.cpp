@@ -8,20 +8,20 @@
 namespace {
 
 void walk(const std::string& folder, int depth) {
-  if (depth > 8 || !examineArchiveFolder(0, folder)) return;
+  if (depth > 8 || !ExamineArchiveFolder(0, folder)) return;
   std::vector<std::string> files, folders;
-  while (nextArchiveFile(0)) files.push_back(archiveFileName(0));
-  while (nextArchiveFolder(0)) folders.push_back(archiveFolderName(0));
-  for (const std::string& name : files) readArchiveEntry(0, folder + "\\" + name);
+  while (NextArchiveFile(0)) files.push_back(ArchiveFileName(0));
+  while (NextArchiveFolder(0)) folders.push_back(ArchiveFolderName(0));
+  for (const std::string& name : files) ReadArchiveEntry(0, folder + "\\" + name);
   for (const std::string& name : folders) walk(folder + "\\" + name, depth + 1);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!openArchiveMemory(0, data, size, kArchivePassword)) return 0;
+  if (!OpenArchiveMemory(0, data, size, kArchivePassword)) return 0;
   walk("", 0);
-  readArchiveEntry(0, "Player\\..\\Box.png");
-  closeArchive(0);
+  ReadArchiveEntry(0, "Player\\..\\Box.png");
+  CloseArchive(0);
   return 0;
 }

@@ -55,7 +55,7 @@ void startOnce() {
 
 void freshWorld(int role) {
   removeAllPlayers();
-  EndMatchWorld();
+  endMatchWorld();
   world = World{};
   session = Session{};
   chatBox = ChatBox{};
@@ -70,12 +70,12 @@ void freshWorld(int role) {
     player->x = player->netX = 48.0f + 96.0f * static_cast<float>(i);
     player->y = player->netY = 48.0f;
   }
-  world.localPlayer = FindPlayer(kFirstId);
+  world.localPlayer = findPlayer(kFirstId);
   session.myId = kFirstId;
   session.isConnected = true;
   session.isHost = role >= 1 && role <= 4;
   world.isHost = session.isHost;
-  SetRuleMessages(NetworkRuleMessages());
+  setRuleMessages(networkRuleMessages());
 }
 
 void check(bool condition) {
@@ -87,13 +87,13 @@ void checkWorld() {
   for (const Player& player : world.players) localListed |= &player == world.localPlayer;
   check(localListed);
   for (const Barrel& barrel : world.round.barrels) {
-    check(!barrel.ownerPlayer || FindPlayer(barrel.ownerPlayer->id) != nullptr);
+    check(!barrel.ownerPlayer || findPlayer(barrel.ownerPlayer->id) != nullptr);
   }
   for (int column = 0; column < world.round.itemAt.columns(); ++column) {
     for (int row = 0; row < world.round.itemAt.rows(); ++row) {
       const Item* item = world.round.itemAt.get(column, row);
       if (!item) continue;
-      check(FindItem(item->id) == item && item->cellX == column && item->cellY == row);
+      check(findItem(item->id) == item && item->cellX == column && item->cellY == row);
     }
   }
 }
@@ -118,11 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   message->cursor = message->data;
   switch (role) {
     case 0:
-    case 1: DispatchClientMessage(message); break;
-    case 2: DispatchServerMessage(kFirstId + 1, message); break;
-    case 3: DispatchServerMessage(0x20000, message); break;
-    case 4: RelayPositionMessage(0x30000, message); break;
-    default: ApplyPositionMessage(message); break;
+    case 1: dispatchClientMessage(message); break;
+    case 2: dispatchServerMessage(kFirstId + 1, message); break;
+    case 3: dispatchServerMessage(0x20000, message); break;
+    case 4: relayPositionMessage(0x30000, message); break;
+    default: applyPositionMessage(message); break;
   }
   freeBuffer(message);
   flushConnections();

@@ -28,9 +28,10 @@ struct Stream {
   }
 };
 
-// Reads every value kind until the message runs out; the short-read rules must hold throughout.
+// Reads every value kind until the message runs out or a read runs short; the short-read rules
+// must hold throughout.
 void readToTheEnd(MessageBuffer* m) {
-  for (int kind = 0; m->cursor < m->data + m->length; kind = (kind + 1) % 4) {
+  for (int kind = 0; m->cursor < m->data + m->length && !m->readFailed; kind = (kind + 1) % 4) {
     const uint8_t* before = m->cursor;
     switch (kind) {
       case 0: getLong(m); break;

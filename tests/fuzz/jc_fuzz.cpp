@@ -25,7 +25,7 @@ void unpackAsBlock(const uint8_t* data, size_t size) {
 }
 
 void packAndBack(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> packed = jcPack(data, size);
+  std::vector<uint8_t> packed = JcPack(data, size);
   if (size == 0) return;
   std::vector<uint8_t> back(size);
   if (rt::jcUnpack(packed.data(), packed.size(), back.data(), size) != size) abort();

@@ -12,7 +12,7 @@ namespace {
 MessageBuffer* received(const std::string& bytes) {
   MessageBuffer* b = createBuffer(-1, static_cast<int32_t>(bytes.size()), 0);
   putData(b, bytes.data(), static_cast<int32_t>(bytes.size()));
-  b->cursor = b->data;
+  rewindBuffer(b);
   return b;
 }
 
@@ -43,7 +43,7 @@ TEST(MessageBuffer, FailedGrowthLeavesBufferIntact) {
   EXPECT_EQ(b->capacity, 16);
   EXPECT_EQ(b->length, 4);
   EXPECT_EQ(b->cursor - b->data, 4);
-  b->cursor = b->data;
+  rewindBuffer(b);
   EXPECT_EQ(getLong(b), 42);
   freeBuffer(b);
 }
@@ -60,7 +60,7 @@ TEST(MessageBuffer, ValuesAreLittleEndianAndRoundTrip) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b->data), 7),
             std::string("\xFD\xFE\xFF\x04\x03\x02\x01", 7));
 
-  b->cursor = b->data;
+  rewindBuffer(b);
   EXPECT_EQ(getByte(b), -3);
   EXPECT_EQ(getWord(b), -2);
   EXPECT_EQ(getLong(b), 0x01020304);
@@ -81,20 +81,27 @@ TEST(MessageBuffer, ValuesAreLittleEndianAndRoundTrip) {
   freeBuffer(b);
 }
 
-TEST(MessageBuffer, ShortReadsGiveZeroAndKeepTheCursor) {
+TEST(MessageBuffer, AShortReadGivesZeroAndEveryReadAfterItToo) {
   MessageBuffer* b = received("\x01\x02\x03");
-  EXPECT_EQ(getLong(b), 0);
-  EXPECT_EQ(getFloat(b), 0.0f);
-  EXPECT_EQ(b->cursor, b->data);
   EXPECT_EQ(getWord(b), 0x0201);
-  EXPECT_EQ(getWord(b), 0);
-  EXPECT_EQ(getByte(b), 3);
+  EXPECT_FALSE(b->readFailed);
+  EXPECT_EQ(getLong(b), 0);
+  EXPECT_TRUE(b->readFailed);
+  EXPECT_EQ(b->cursor, b->data + 2);
+  // The byte that is there is not read after the failure: the fields would be mixed up.
   EXPECT_EQ(getByte(b), 0);
+  EXPECT_EQ(getString(b), "");
+  rewindBuffer(b);
+  EXPECT_FALSE(b->readFailed);
+  EXPECT_EQ(getWord(b), 0x0201);
+  EXPECT_EQ(getByte(b), 3);
+  EXPECT_FALSE(b->readFailed);
   freeBuffer(b);
 
   b = received("abc");  // no NUL before the end
   EXPECT_EQ(getString(b), "");
   EXPECT_EQ(b->cursor, b->data + 3);
+  EXPECT_TRUE(b->readFailed);
   freeBuffer(b);
 
   b = received("12345");
@@ -102,6 +109,7 @@ TEST(MessageBuffer, ShortReadsGiveZeroAndKeepTheCursor) {
   getByte(b);
   EXPECT_EQ(getData(b, out, 8), 4);
   EXPECT_EQ(std::string(out), "2345");
+  EXPECT_TRUE(b->readFailed);
   EXPECT_EQ(getData(b, out, 8), 0);
   freeBuffer(b);
 }

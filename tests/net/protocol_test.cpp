@@ -120,7 +120,7 @@ struct Peer {
 PlayerWire wireOf(int32_t id, const std::string& name, float x, float y) {
   PlayerWire wire;
   wire.id = id;
-  SetPlayerName(wire, name);
+  setPlayerName(wire, name);
   wire.x = wire.netX = x;
   wire.y = wire.netY = y;
   wire.colour = 0x10D010;
@@ -141,19 +141,19 @@ class ProtocolTest : public ::testing::Test {
     session = Session{};
     chatBox = ChatBox{};
     rt::frame.now = rt::milliseconds();
-    AddWorldListener(AddWorldEventLine);
+    addWorldListener(AddWorldEventLine);
     buffersBefore = bufferCount();
   }
   void TearDown() override {
-    LeaveSession();
+    leaveSession();
     rt::shutdownNetwork();
     flushConnections();
-    EndMatchWorld();
+    endMatchWorld();
     world = World{};
     session = Session{};
     chatBox = ChatBox{};
     EXPECT_EQ(bufferCount(), buffersBefore);
-    RemoveWorldListener(AddWorldEventLine);
+    removeWorldListener(AddWorldEventLine);
     rt::shutdownScreenSystem();
   }
 
@@ -162,7 +162,7 @@ class ProtocolTest : public ::testing::Test {
     uint32_t until = rt::milliseconds() + ms;
     for (;;) {
       rt::frame.now = rt::milliseconds();
-      PollNetwork();
+      pollNetwork();
       serveTestHost();
       for (Peer* peer : peers) peer->drain();
       if (done()) return true;
@@ -192,7 +192,7 @@ class ClientSide : public ProtocolTest {
     NetPorts ports;
     ports.tcp = rt::serverPort(gameServer);
     ports.udp = rt::serverPort(positionServer);
-    ASSERT_TRUE(JoinSession("127.0.0.1", ports, "Tester"));
+    ASSERT_TRUE(joinSession("127.0.0.1", ports, "Tester"));
     peers = {&host, &hostUdp};
     ASSERT_TRUE(pumpUntil([this] { return host.connection != 0; }));
     myId = static_cast<int32_t>(host.connection);
@@ -213,7 +213,7 @@ class ClientSide : public ProtocolTest {
     }
   }
 
-  // Message 1, the join request, and a player list of this machine and one other player.
+  // Identified, the join request, and a player list of this machine and one other player.
   void identifyAndList() {
     host.send(Out(1).l(myId));
     ASSERT_TRUE(pumpUntil([this] { return host.find(2) != nullptr; }));
@@ -248,7 +248,7 @@ class ClientSide : public ProtocolTest {
     EXPECT_EQ(world.localPlayer->x, centre(1));
   }
   static float centre(int cell) { return cell * 96.0f + 48.0f; }
-  Player* other() { return FindPlayer(otherId); }
+  Player* other() { return findPlayer(otherId); }
 
   rt::Handle gameServer = 0, positionServer = 0;
   Peer host, hostUdp;
@@ -259,7 +259,7 @@ class ClientSide : public ProtocolTest {
 TEST_F(ClientSide, JoinsWithItsNameAndFindsItselfInTheList) {
   identifyAndList();
   EXPECT_EQ(session.myId, myId);
-  EXPECT_EQ(PlayerName(world.players.front()), "Other");
+  EXPECT_EQ(playerName(world.players.front()), "Other");
   // A second identifier would make this machine somebody else halfway through.
   host.send(Out(1).l(12345));
   pumpFor(100);
@@ -283,7 +283,7 @@ TEST_F(ClientSide, PlayerListCountIsBoundedByTheBytesAndRecordsAreMadeSafe) {
   EXPECT_EQ(p.x, 0.0f);
   EXPECT_EQ(p.y, 0.0f);
   EXPECT_EQ(p.speed, 0.0f);
-  EXPECT_EQ(PlayerName(p), std::string(32, 'A'));
+  EXPECT_EQ(playerName(p), std::string(32, 'A'));
   EXPECT_EQ(p.strength, kMaxStrength);
   EXPECT_EQ(p.fuseTime, kMinFuseTime);
   EXPECT_EQ(p.dead, 1);
@@ -313,7 +313,7 @@ TEST_F(ClientSide, RoundStartEntersTheGameAndBadNamesAreRefused) {
 TEST_F(ClientSide, BarrelAppearsOnlyWithTheHostsEcho) {
   startRound();
   Player* me = world.localPlayer;
-  SendBarrelRequest(me->id, me->strength, me->x, me->y, me->fuseTime);
+  sendBarrelRequest(me->id, me->strength, me->x, me->y, me->fuseTime);
   ASSERT_TRUE(pumpUntil([this] { return host.find(17) != nullptr; }));
   const In& request = *host.find(17);
   EXPECT_EQ(request.bytes.size(), 24u);
@@ -331,7 +331,7 @@ TEST_F(ClientSide, BarrelAppearsOnlyWithTheHostsEcho) {
   ASSERT_TRUE(pumpUntil([] { return !world.round.barrels.empty(); }));
   EXPECT_EQ(world.round.barrels.front().owner, myId);
   EXPECT_EQ(world.round.barrelAt.get(1, 1), &world.round.barrels.front());
-  EXPECT_EQ(BurningBarrels(*me), 1);
+  EXPECT_EQ(burningBarrels(*me), 1);
   // An echo naming nobody places nothing.
   host.send(Out(17).l(424242).l(2).f(centre(2)).f(centre(2)).l(3000));
   pumpFor(100);
@@ -342,8 +342,8 @@ TEST_F(ClientSide, SecondPickupOfOneItemFindsNothing) {
   startRound();
   const int32_t x = static_cast<int32_t>(centre(6)), y = static_cast<int32_t>(centre(2));
   host.send(Out(18).w(1).l(42).l(x).l(y));
-  ASSERT_TRUE(pumpUntil([] { return FindItem(42) != nullptr; }));
-  EXPECT_EQ(world.round.itemAt.get(6, 2), FindItem(42));
+  ASSERT_TRUE(pumpUntil([] { return findItem(42) != nullptr; }));
+  EXPECT_EQ(world.round.itemAt.get(6, 2), findItem(42));
   host.send(Out(19).l(42));
   host.send(Out(19).l(42));
   host.send(Out(19).l(9999));
@@ -400,7 +400,7 @@ TEST_F(ClientSide, AbilitiesAndChatLines) {
 TEST_F(ClientSide, OlderPositionsAreIgnored) {
   startRound();
   // The host learns this machine's link from its first position.
-  SendPositionWhenDue();
+  sendPositionWhenDue();
   ASSERT_TRUE(pumpUntil([this] { return !hostUdp.inbox.empty(); }));
   const In& mine = hostUdp.inbox.front();
   EXPECT_EQ(mine.bytes.size(), static_cast<size_t>(kPositionMessageLength));
@@ -469,7 +469,7 @@ class HostSide : public ProtocolTest {
     NetPorts ports;
     ports.icp = ports.tcp = ports.udp = 0;
     ports.bindAddress = "127.0.0.1";
-    ASSERT_TRUE(CreateSession(ports, "Host", false));
+    ASSERT_TRUE(createSession(ports, "Host", false));
     ASSERT_TRUE(pumpUntil([] { return world.localPlayer != nullptr; }));
     hostId = world.localPlayer->id;
   }
@@ -508,13 +508,13 @@ class HostSide : public ProtocolTest {
 
 TEST_F(HostSide, HostsOwnClientIsAnOrdinaryPlayer) {
   ASSERT_EQ(world.players.count(), 1u);
-  EXPECT_EQ(PlayerName(*world.localPlayer), "Host");
-  EXPECT_EQ(world.localPlayer->colour, static_cast<int32_t>(PlayerColour(0)));
+  EXPECT_EQ(playerName(*world.localPlayer), "Host");
+  EXPECT_EQ(world.localPlayer->colour, static_cast<int32_t>(playerColour(0)));
   EXPECT_EQ(session.myId, hostId);
 }
 
 TEST_F(HostSide, LateJoinerGetsThePlayerListAndTheRoundSettings) {
-  SelectMap("Arena", 2, 120);
+  selectMap("Arena", 2, 120);
   Peer& a = connect();
   int32_t aId = join(a, "Alice");
   ASSERT_TRUE(pumpUntil([&] { return a.find(13) != nullptr; }));
@@ -524,7 +524,7 @@ TEST_F(HostSide, LateJoinerGetsThePlayerListAndTheRoundSettings) {
   EXPECT_EQ(list.l(8 + 4), hostId);
   EXPECT_EQ(list.l(168 + 4), aId);
   EXPECT_EQ(list.s(168 + 16), "Alice");
-  EXPECT_EQ(list.l(168 + 48), static_cast<int32_t>(PlayerColour(1)));
+  EXPECT_EQ(list.l(168 + 48), static_cast<int32_t>(playerColour(1)));
   EXPECT_EQ(list.l(168 + 88), 1);
   EXPECT_EQ(list.l(168 + 112), 2);
   EXPECT_EQ(list.l(168 + 116), 3000);
@@ -561,7 +561,7 @@ TEST_F(HostSide, EchoesOnlyWhatASenderSaysOfHimself) {
   pumpFor(200);
   for (Peer& peer : clients) EXPECT_TRUE(peer.inbox.empty());
   EXPECT_TRUE(world.round.barrels.empty());
-  EXPECT_EQ(FindPlayer(bId)->strength, 2);
+  EXPECT_EQ(findPlayer(bId)->strength, 2);
   EXPECT_FALSE(world.match.running);
 
   Out barrel(17);
@@ -585,8 +585,8 @@ TEST_F(HostSide, EchoesOnlyWhatASenderSaysOfHimself) {
 TEST_F(HostSide, HostsOwnClientKeepsTheRoundItStarted) {
   Peer& a = connect();
   join(a, "Alice");
-  SelectMap("Arena", 3, 180);
-  ASSERT_TRUE(StartMatch());
+  selectMap("Arena", 3, 180);
+  ASSERT_TRUE(startMatch());
   EXPECT_TRUE(world.match.running);
   EXPECT_EQ(world.match.roundNumber, 1);
   std::vector<int32_t> boxes;
@@ -618,8 +618,8 @@ TEST_F(HostSide, HostsOwnClientKeepsTheRoundItStarted) {
 TEST_F(HostSide, NobodyJoinsWhileARoundRuns) {
   Peer& early = connect();  // identified before the round, asks to join during it
   ASSERT_TRUE(pumpUntil([&] { return early.find(1) != nullptr; }));
-  SelectMap("Arena", 3, 180);
-  ASSERT_TRUE(StartMatch());
+  selectMap("Arena", 3, 180);
+  ASSERT_TRUE(startMatch());
   early.send(Out(2).s("Late"));
   Peer& late = connect();
   ASSERT_TRUE(pumpUntil([&] { return late.find(15) && early.find(15); }));
@@ -633,7 +633,7 @@ TEST_F(HostSide, LeavingPlayerIsAnnouncedToTheOthers) {
   int32_t aId = join(a, "Alice");
   Peer& b = connect();
   join(b, "Bob");
-  uint32_t aColour = static_cast<uint32_t>(FindPlayer(aId)->colour);
+  uint32_t aColour = static_cast<uint32_t>(findPlayer(aId)->colour);
   rt::closeConnection(a.connection);
   ASSERT_TRUE(pumpUntil([&] { return b.find(8) && b.find(16); }));
   EXPECT_EQ(b.find(8)->l(4), aId);
@@ -641,13 +641,13 @@ TEST_F(HostSide, LeavingPlayerIsAnnouncedToTheOthers) {
   EXPECT_EQ(left.l(4), kPlayerLeftSubtype);
   EXPECT_EQ(static_cast<uint32_t>(left.l(8)), aColour);
   EXPECT_EQ(left.s(12), "Alice");
-  EXPECT_EQ(FindPlayer(aId), nullptr);
+  EXPECT_EQ(findPlayer(aId), nullptr);
   EXPECT_EQ(world.players.count(), 2u);
 }
 
 TEST_F(HostSide, InformationPortAnswersWithSixFields) {
   config.serverName = "Cellar\tParty";
-  SelectMap("Arena", 4, 150);
+  selectMap("Arena", 4, 150);
   Peer& a = connect();
   join(a, "Alice");
   rt::Handle query = rt::openConnection(rt::kAnyNumber, "127.0.0.1", session.ports.icp, rt::kTcp);
@@ -703,15 +703,15 @@ TEST_F(HostSide, FirstPositionMustComeFromThePlayersAddress) {
   close(raw);
   sendMessage(position(bId, 1), bUdp.connection, 1);  // Bob's link is known from here on
   pumpFor(150);
-  EXPECT_EQ(FindPlayer(aId)->udpLink, 0);
-  EXPECT_NE(FindPlayer(bId)->udpLink, 0);
+  EXPECT_EQ(findPlayer(aId)->udpLink, 0);
+  EXPECT_NE(findPlayer(bId)->udpLink, 0);
   EXPECT_TRUE(bUdp.inbox.empty());
 
   sendMessage(position(aId, 200), aUdp.connection, 1);
   ASSERT_TRUE(pumpUntil([&] { return !bUdp.inbox.empty(); }));
   EXPECT_EQ(bUdp.inbox.front().l(0), aId);
   EXPECT_EQ(bUdp.inbox.front().l(4), 200);
-  EXPECT_NE(FindPlayer(aId)->udpLink, 0);
+  EXPECT_NE(findPlayer(aId)->udpLink, 0);
   // Bob's own position went to Alice only once she had a link; never back to Bob.
   EXPECT_EQ(bUdp.inbox.size(), 1u);
   rt::closeConnection(aUdp.connection);
@@ -721,16 +721,16 @@ TEST_F(HostSide, FirstPositionMustComeFromThePlayersAddress) {
 TEST_F(HostSide, TheLastRoundEndsTheMatchForEverybody) {
   Peer& a = connect();
   int32_t aId = join(a, "Alice");
-  SelectMap("Arena", 1, 60);
-  ASSERT_TRUE(StartMatch());
+  selectMap("Arena", 1, 60);
+  ASSERT_TRUE(startMatch());
   ASSERT_TRUE(pumpUntil([&] { return a.find(11) != nullptr; }));
   a.send(Out(7).l(aId).l(aId));
-  ASSERT_TRUE(pumpUntil([&] { return FindPlayer(aId)->dead == 1; }));
+  ASSERT_TRUE(pumpUntil([&] { return findPlayer(aId)->dead == 1; }));
   // Frames of the game until the round control has run its course.
   uint32_t start = rt::frame.now;
   for (int frame = 0; frame < 1000 && world.match.running; ++frame) {
-    PollNetwork();
-    HostRoundControl();
+    pollNetwork();
+    hostRoundControl();
     rt::frame.now += 10;
   }
   EXPECT_FALSE(world.match.running);
@@ -738,14 +738,14 @@ TEST_F(HostSide, TheLastRoundEndsTheMatchForEverybody) {
   ASSERT_TRUE(pumpUntil([&] { return a.find(12) != nullptr; }));
   EXPECT_EQ(a.count(11), 2u);  // round 1, then the set-up after it
   EXPECT_EQ(world.match.roundNumber, 0);
-  EXPECT_EQ(FindPlayer(aId)->selfKills, 1);
+  EXPECT_EQ(findPlayer(aId)->selfKills, 1);
   EXPECT_EQ(session.matchesPlayed, 1);
 }
 
 TEST_F(HostSide, LeavingTheSessionSaysGoodbye) {
   Peer& a = connect();
   join(a, "Alice");
-  LeaveSession();
+  leaveSession();
   EXPECT_FALSE(session.isHost);
   EXPECT_TRUE(world.players.empty());
   ASSERT_TRUE(pumpUntil([&] { return a.find(14) && a.closed(); }));

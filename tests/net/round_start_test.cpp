@@ -30,7 +30,7 @@ class RoundStartTest : public ::testing::Test {
     session = Session{};
   }
   void TearDown() override {
-    EndMatchWorld();
+    endMatchWorld();
     world = World{};
     rt::shutdownScreenSystem();
   }
@@ -42,8 +42,8 @@ class RoundStartTest : public ::testing::Test {
   // The host's message for a round on Arena with three players, its type already read.
   MessageBuffer* hostMessage() {
     for (int32_t id = 1; id <= 3; ++id) addPlayer(id);
-    EXPECT_TRUE(StartHostRound("Arena", 4, 120000));
-    MessageBuffer* message = NewRoundStartMessage();
+    EXPECT_TRUE(startHostRound("Arena", 4, 120000));
+    MessageBuffer* message = newRoundStartMessage();
     hostBoxes.clear();
     for (int row = 0; row < mapRows(); ++row) {
       for (int column = 0; column < mapColumns(); ++column) {
@@ -55,7 +55,7 @@ class RoundStartTest : public ::testing::Test {
   }
   // The client's world before the message: another round, players elsewhere.
   void clientBefore() {
-    EndMatchWorld();
+    endMatchWorld();
     world.match.roundNumber = 6;
     for (Player& p : world.players) {
       p.x = p.y = 144;
@@ -73,7 +73,7 @@ TEST_F(RoundStartTest, ClientGetsTheHostsBoxesAndPositions) {
   int32_t cells = mapColumns() * mapRows();
   EXPECT_EQ(message->length, 4 + 6 + 4 + 4 + cells + 4 + 3 * 8);
   clientBefore();
-  DispatchClientMessage(message);
+  dispatchClientMessage(message);
   freeBuffer(message);
 
   EXPECT_EQ(world.match.roundNumber, 7);
@@ -107,7 +107,7 @@ TEST_F(RoundStartTest, MapNamesThatAreNoPlainNamesAreRefused) {
     putString(message, name);
     putLong(message, 3);
     putLong(message, 1000);
-    DispatchClientMessage(message);
+    dispatchClientMessage(message);
     freeBuffer(message);
     EXPECT_EQ(world.match.roundNumber, 2);
     EXPECT_FALSE(world.match.running);
@@ -121,7 +121,7 @@ TEST_F(RoundStartTest, EveryCutOfTheMessageStaysInsideTheGrids) {
     clientBefore();
     MessageBuffer* cut = createBuffer(rt::kAnyNumber, length, 0);
     putData(cut, whole->data, length);
-    DispatchClientMessage(cut);
+    dispatchClientMessage(cut);
     freeBuffer(cut);
     for (const Player& p : world.players) {
       EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
@@ -138,7 +138,7 @@ TEST_F(RoundStartTest, PositionsThatAreNoNumbersBecomeZero) {
   memcpy(message->data + message->length - 8, &nan, 4);
   memcpy(message->data + message->length - 4, &inf, 4);
   clientBefore();
-  DispatchClientMessage(message);
+  dispatchClientMessage(message);
   freeBuffer(message);
   EXPECT_EQ(world.match.roundNumber, 7);
   EXPECT_EQ(world.players.back().x, 0.0f);
@@ -149,7 +149,7 @@ TEST_F(RoundStartTest, AClientWithFewerPlayersReadsOnlyItsOwn) {
   MessageBuffer* message = hostMessage();
   clientBefore();
   world.players.remove(&world.players.back());
-  DispatchClientMessage(message);
+  dispatchClientMessage(message);
   freeBuffer(message);
   EXPECT_EQ(world.players.count(), 2u);
   EXPECT_EQ(world.players.front().x, hostPositions[0].first);

@@ -38,10 +38,10 @@ class SessionTest : public ::testing::Test {
     rt::frame.now = 1000;
   }
   void TearDown() override {
-    LeaveSession();
+    leaveSession();
     rt::shutdownNetwork();
     flushConnections();
-    EndMatchWorld();
+    endMatchWorld();
     world = World{};
     rt::shutdownScreenSystem();
   }
@@ -62,8 +62,8 @@ TEST_F(SessionTest, NewPlayersTakeTheirListPositionsNameAndColour) {
   int position = 0;
   for (const Player& p : world.players) {
     SCOPED_TRACE(position);
-    EXPECT_EQ(PlayerName(p), "Player " + std::to_string(position));
-    EXPECT_EQ(p.colour, static_cast<int32_t>(PlayerColour(static_cast<size_t>(position))));
+    EXPECT_EQ(playerName(p), "Player " + std::to_string(position));
+    EXPECT_EQ(p.colour, static_cast<int32_t>(playerColour(static_cast<size_t>(position))));
     EXPECT_EQ(p.barrelCapacity, 1);
     EXPECT_EQ(p.strength, 2);
     EXPECT_EQ(p.fuseTime, 3000);
@@ -72,9 +72,9 @@ TEST_F(SessionTest, NewPlayersTakeTheirListPositionsNameAndColour) {
     ++position;
   }
   // Past the five colours of the table they start over.
-  EXPECT_EQ(FindPlayer(105)->colour, FindPlayer(100)->colour);
-  EXPECT_EQ(FindPlayer(106)->colour, FindPlayer(101)->colour);
-  EXPECT_EQ(findPlayer(103), FindPlayer(103));
+  EXPECT_EQ(findPlayer(105)->colour, findPlayer(100)->colour);
+  EXPECT_EQ(findPlayer(106)->colour, findPlayer(101)->colour);
+  EXPECT_EQ(findPlayer(103)->id, 103);
   EXPECT_EQ(findPlayer(99), nullptr);
 }
 
@@ -86,9 +86,9 @@ TEST_F(SessionTest, RemovedPlayerTakesHisBarrelsAlong) {
   goes->id = 2;
   goes->barrelCapacity = 3;
   world.localPlayer = goes;
-  ASSERT_TRUE(PlaceBarrel(1, 2, 48, 48, 3000));
-  ASSERT_TRUE(PlaceBarrel(2, 2, 144, 48, 3000));
-  ASSERT_TRUE(PlaceBarrel(2, 2, 240, 48, 3000));
+  ASSERT_TRUE(placeBarrel(1, 2, 48, 48, 3000));
+  ASSERT_TRUE(placeBarrel(2, 2, 144, 48, 3000));
+  ASSERT_TRUE(placeBarrel(2, 2, 240, 48, 3000));
   events.clear();
   removePlayer(goes);
   EXPECT_EQ(world.players.count(), 1u);
@@ -112,7 +112,7 @@ TEST_F(SessionTest, HostingOnATakenPortLeavesNothingOpen) {
   ports.icp = freePort(rt::kTcp);
   ports.tcp = rt::serverPort(squatter);
   ports.udp = freePort(rt::kUdp);
-  EXPECT_FALSE(CreateSession(ports, "Host", false));
+  EXPECT_FALSE(createSession(ports, "Host", false));
   EXPECT_FALSE(session.isHost);
   EXPECT_FALSE(session.isConnected);
   EXPECT_FALSE(world.isHost);
@@ -127,7 +127,7 @@ TEST_F(SessionTest, JoiningNobodyFailsAndASecondSessionIsRefused) {
   NetPorts ports;
   ports.tcp = freePort(rt::kTcp);
   ports.udp = freePort(rt::kUdp);
-  EXPECT_FALSE(JoinSession("127.0.0.1", ports, "Lonely"));
+  EXPECT_FALSE(joinSession("127.0.0.1", ports, "Lonely"));
   EXPECT_FALSE(session.isConnected);
   EXPECT_EQ(session.gameConnection, 0u);
   EXPECT_EQ(session.positionLink, 0u);
@@ -135,16 +135,16 @@ TEST_F(SessionTest, JoiningNobodyFailsAndASecondSessionIsRefused) {
   NetPorts any;
   any.icp = any.tcp = any.udp = 0;
   any.bindAddress = "127.0.0.1";
-  ASSERT_TRUE(CreateSession(any, "Host", true));
+  ASSERT_TRUE(createSession(any, "Host", true));
   EXPECT_TRUE(session.isHost && session.isConnected);
-  EXPECT_FALSE(CreateSession(any, "Again", true));
-  EXPECT_FALSE(JoinSession("127.0.0.1", session.ports, "Again"));
-  LeaveSession();
+  EXPECT_FALSE(createSession(any, "Again", true));
+  EXPECT_FALSE(joinSession("127.0.0.1", session.ports, "Again"));
+  leaveSession();
   EXPECT_FALSE(session.isHost || session.isConnected);
 }
 
 TEST_F(SessionTest, MapListHoldsTheShippedMapsInNameOrder) {
-  std::vector<MapRow> maps = ListMaps();
+  std::vector<MapRow> maps = listMaps();
   ASSERT_EQ(maps.size(), 4u);
   EXPECT_EQ(maps[0].name, "Arena");
   EXPECT_EQ(maps[1].name, "Market");
@@ -162,21 +162,21 @@ TEST_F(SessionTest, MapListHoldsTheShippedMapsInNameOrder) {
 }
 
 TEST_F(SessionTest, RoundSettingsComeFromAListedMapOnly) {
-  SelectMap("Market", 0, 1000);
+  selectMap("Market", 0, 1000);
   EXPECT_TRUE(session.settings.mapSelected);
   EXPECT_EQ(session.settings.mapName, "Market");
   EXPECT_EQ(session.settings.rounds, 1);
   EXPECT_EQ(session.settings.roundTime, 300);
   EXPECT_EQ(session.settings.mapCrc, rt::fileCrc32(mapFilePath("Market")));
   for (const char* name : {"", "Nowhere", "../Maps/Arena"}) {
-    SelectMap(name, 3, 180);
+    selectMap(name, 3, 180);
     EXPECT_FALSE(session.settings.mapSelected) << name;
     EXPECT_EQ(session.settings.mapName, "") << name;
   }
   // Only a host with a chosen map starts a match.
-  EXPECT_FALSE(StartMatch());
-  SelectMap("Arena", 3, 180);
-  EXPECT_FALSE(StartMatch());
+  EXPECT_FALSE(startMatch());
+  selectMap("Arena", 3, 180);
+  EXPECT_FALSE(startMatch());
   EXPECT_FALSE(world.match.running);
 }
 

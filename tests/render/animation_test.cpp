@@ -47,7 +47,7 @@ AnimationFile makeFile(const std::vector<uint32_t>& durations, uint32_t width = 
 
 std::vector<uint8_t> encode(const AnimationFile& file) {
   std::vector<uint8_t> bytes;
-  EXPECT_TRUE(writeAnimationFile(file, &bytes));
+  EXPECT_TRUE(WriteAnimationFile(file, &bytes));
   return bytes;
 }
 
@@ -62,7 +62,7 @@ void reseal(std::vector<uint8_t>& bytes) {
 
 AnimationFileError parse(const std::vector<uint8_t>& bytes, int64_t maxSize = -1) {
   AnimationFileView view;
-  return parseAnimationFile(bytes.data(), bytes.size(), maxSize, &view);
+  return ParseAnimationFile(bytes.data(), bytes.size(), maxSize, &view);
 }
 
 // ---- The file ------------------------------------------------------------------------------
@@ -72,7 +72,7 @@ TEST(AnimationFile, RoundTripsAndAcceptsTheArchivePadding) {
   std::vector<uint8_t> bytes = encode(file);
   bytes.insert(bytes.end(), 8, 0);  // what an archive entry carries behind its content
   AnimationFileView view;
-  ASSERT_EQ(parseAnimationFile(bytes.data(), bytes.size(), -1, &view), kAnimationFileOk);
+  ASSERT_EQ(ParseAnimationFile(bytes.data(), bytes.size(), -1, &view), kAnimationFileOk);
   EXPECT_EQ(view.width, 96u);
   EXPECT_EQ(view.height, 64u);
   ASSERT_EQ(view.frames.size(), 3u);
@@ -84,7 +84,7 @@ TEST(AnimationFile, RoundTripsAndAcceptsTheArchivePadding) {
   }
   AnimationFile empty;
   std::vector<uint8_t> untouched = {1, 2, 3};
-  EXPECT_FALSE(writeAnimationFile(empty, &untouched));
+  EXPECT_FALSE(WriteAnimationFile(empty, &untouched));
   EXPECT_EQ(untouched.size(), 3u);
 }
 
@@ -150,12 +150,12 @@ class AnimationTest : public ::testing::Test {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     rt::setDrawRecorder(&drawn);
     fakeNow = 1000;
-    setAnimationClock(fakeClock);
+    SetAnimationClock(fakeClock);
   }
   void TearDown() override {
     for (int32_t number = 0; number < 10; ++number) FreeAnimation(static_cast<uint32_t>(number));
     for (rt::Handle instance : made) FreeAnimationInstance(instance);
-    setAnimationClock(nullptr);
+    SetAnimationClock(nullptr);
     rt::setDrawRecorder(nullptr);
     rt::shutdownScreenSystem();
   }
@@ -353,29 +353,29 @@ TEST_F(AnimationTest, DisplayTintsSizesAndTurnsTheFrame) {
 
 TEST_F(AnimationTest, LoadsFromAnArchiveEntry) {
   ArchiveWriter writer;
-  beginArchive(writer, ArchiveWriteOptions{});
+  BeginArchive(writer, ArchiveWriteOptions{});
   std::vector<uint8_t> afs = encode(makeFile({100, 100}));
-  ASSERT_TRUE(addArchiveFile(writer, "Player\\Legs.afs", afs.data(), afs.size()));
-  ASSERT_TRUE(finishArchive(writer));
+  ASSERT_TRUE(AddArchiveFile(writer, "Player\\Legs.afs", afs.data(), afs.size()));
+  ASSERT_TRUE(FinishArchive(writer));
   rt::Handle archive =
-      openArchiveMemory(rt::kAnyNumber, writer.bytes.data(), writer.bytes.size(), kArchivePassword);
+      OpenArchiveMemory(rt::kAnyNumber, writer.bytes.data(), writer.bytes.size(), kArchivePassword);
   ASSERT_NE(archive, 0u);
   EXPECT_NE(LoadAnimation(archive, 2, "Player\\Legs.afs"), 0u);
   EXPECT_EQ(AnimationFrameCount(2), 2);
   EXPECT_EQ(LoadAnimation(archive, 4, "Items\\Fire.afs"), 0u);
   EXPECT_FALSE(AnimationExists(4));
-  closeArchive(archive);
+  CloseArchive(archive);
 }
 
 // ---- Angles and the player figure ----------------------------------------------------------
 
 TEST(AnimationAngles, ShortestDifferenceStaysWithinAHalfTurn) {
-  EXPECT_FLOAT_EQ(ShortestAngleDifference(10, 20), 10);
-  EXPECT_FLOAT_EQ(ShortestAngleDifference(350, 10), 20);
-  EXPECT_FLOAT_EQ(ShortestAngleDifference(10, 350), -20);
-  EXPECT_FLOAT_EQ(ShortestAngleDifference(-180, 90), -90);
-  EXPECT_FLOAT_EQ(ShortestAngleDifference(0, 180), 180);
-  EXPECT_FLOAT_EQ(ShortestAngleDifference(720, -90), -90);
+  EXPECT_FLOAT_EQ(shortestAngleDifference(10, 20), 10);
+  EXPECT_FLOAT_EQ(shortestAngleDifference(350, 10), 20);
+  EXPECT_FLOAT_EQ(shortestAngleDifference(10, 350), -20);
+  EXPECT_FLOAT_EQ(shortestAngleDifference(-180, 90), -90);
+  EXPECT_FLOAT_EQ(shortestAngleDifference(0, 180), 180);
+  EXPECT_FLOAT_EQ(shortestAngleDifference(720, -90), -90);
 }
 
 TEST(AnimationAngles, ATwentyFiveDegreeTurnTakesThreeFrames) {
@@ -468,7 +468,7 @@ TEST(AnimationTool, PackagesListsAndRefuses) {
             0);
   std::string bytes = test::readFile(out);
   AnimationFileView view;
-  ASSERT_EQ(parseAnimationFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), -1,
+  ASSERT_EQ(ParseAnimationFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), -1,
                                &view),
             kAnimationFileOk);
   EXPECT_EQ(view.width, 128u);

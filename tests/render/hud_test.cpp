@@ -95,7 +95,7 @@ class HudTest : public ::testing::Test {
   Player* addPlayer(int32_t id, const std::string& name, uint32_t colour) {
     Player* p = world.players.append();
     p->id = id;
-    SetPlayerName(*p, name);
+    setPlayerName(*p, name);
     p->colour = static_cast<int32_t>(colour);
     return p;
   }

@@ -429,9 +429,9 @@ TEST_F(ParticleTest, LoadingReadsEveryRootFileInNameOrderAndResolvesTextures) {
   test::TempDir dir;
   ASSERT_TRUE(rt::createDirectory(dir.path() + "/Data"));
   ArchiveWriter writer;
-  beginArchive(writer, {});
+  BeginArchive(writer, {});
   auto add = [&writer](const std::string& path, const std::vector<uint8_t>& bytes) {
-    ASSERT_TRUE(addArchiveFile(writer, path, bytes.data(), bytes.size()));
+    ASSERT_TRUE(AddArchiveFile(writer, path, bytes.data(), bytes.size()));
   };
   std::vector<uint8_t> picture = png(4);
   add("Textures\\Dot.png", picture);
@@ -444,14 +444,14 @@ TEST_F(ParticleTest, LoadingReadsEveryRootFileInNameOrderAndResolvesTextures) {
   std::vector<uint8_t> cut = definition("Loaded Cut", "Dot", 5);
   cut.pop_back();
   add("e cut.particle", cut);
-  ASSERT_TRUE(saveArchive(writer, dir.path() + "/Data/Particles.qzd"));
+  ASSERT_TRUE(SaveArchive(writer, dir.path() + "/Data/Particles.qzd"));
 
   CreateDefaultParticleTexture();
   rt::Handle archive =
-      openArchive(rt::kAnyNumber, dir.file("Data/Particles.qzd"), kArchivePassword);
+      OpenArchive(rt::kAnyNumber, dir.file("Data/Particles.qzd"), kArchivePassword);
   ASSERT_NE(archive, 0u);
   EXPECT_EQ(LoadParticleArchive(archive), 5);  // one texture and four definitions
-  closeArchive(archive);
+  CloseArchive(archive);
 
   ASSERT_NE(ParticleTextures().find("Dot"), nullptr);
   rt::Handle dot = ParticleTextures().find("Dot")->sprite3D;
@@ -539,21 +539,21 @@ TEST(PartBuild, ReportsEveryProblemWithItsLine) {
 
 // Every type the game spawns by name is in the built archive, with a texture that is there too.
 TEST(ShippedParticles, EveryTypeTheGameNamesIsDefinedWithItsTexture) {
-  rt::Handle archive = openArchive(rt::kAnyNumber, test::binaryDir() + "/Data/Particles.qzd",
+  rt::Handle archive = OpenArchive(rt::kAnyNumber, test::binaryDir() + "/Data/Particles.qzd",
                                    kArchivePassword);
   ASSERT_NE(archive, 0u);
   std::set<std::string> textures;
-  ASSERT_TRUE(examineArchiveFolder(archive, "\\Textures\\"));
-  while (nextArchiveFile(archive)) {
-    std::string file = archiveFileName(archive);
+  ASSERT_TRUE(ExamineArchiveFolder(archive, "\\Textures\\"));
+  while (NextArchiveFile(archive)) {
+    std::string file = ArchiveFileName(archive);
     textures.insert(file.substr(0, file.size() - 4));
   }
   std::set<std::string> names;
-  ASSERT_TRUE(examineArchiveFolder(archive, "\\"));
+  ASSERT_TRUE(ExamineArchiveFolder(archive, "\\"));
   std::vector<std::string> files;
-  while (nextArchiveFile(archive)) files.push_back(archiveFileName(archive));
+  while (NextArchiveFile(archive)) files.push_back(ArchiveFileName(archive));
   for (const std::string& file : files) {
-    std::vector<uint8_t> bytes = readArchiveEntry(archive, "\\" + file);
+    std::vector<uint8_t> bytes = ReadArchiveEntry(archive, "\\" + file);
     ASSERT_GE(bytes.size(), 8u);
     ParticleType type;
     std::string name;
@@ -562,7 +562,7 @@ TEST(ShippedParticles, EveryTypeTheGameNamesIsDefinedWithItsTexture) {
     EXPECT_TRUE(textures.count(type.textureKey)) << name << " names " << type.textureKey;
     EXPECT_GT(type.startSize, 0) << name;
   }
-  closeArchive(archive);
+  CloseArchive(archive);
   for (const char* name : {"Explosion", "Explosion Smoke", "Wood 001", "Blood 001",
                            "Blood Cloud 001", "Spark", "Spark HUD"}) {
     EXPECT_TRUE(names.count(name)) << name;

@@ -201,18 +201,18 @@ TEST_F(TypefaceTest, LaterGlyphRecordsWinEarlierKerningPairsWinAndHighCodesAreSk
 
 TEST_F(TypefaceTest, LoadsFromAnArchiveEntry) {
   ArchiveWriter writer;
-  beginArchive(writer, ArchiveWriteOptions{});
+  BeginArchive(writer, ArchiveWriteOptions{});
   std::vector<uint8_t> tf = TestFont().bytes();
-  ASSERT_TRUE(addArchiveFile(writer, "Normal.tf", tf.data(), tf.size()));
-  ASSERT_TRUE(finishArchive(writer));
+  ASSERT_TRUE(AddArchiveFile(writer, "Normal.tf", tf.data(), tf.size()));
+  ASSERT_TRUE(FinishArchive(writer));
   rt::Handle archive =
-      openArchiveMemory(rt::kAnyNumber, writer.bytes.data(), writer.bytes.size(), kArchivePassword);
+      OpenArchiveMemory(rt::kAnyNumber, writer.bytes.data(), writer.bytes.size(), kArchivePassword);
   ASSERT_NE(archive, 0u);
   EXPECT_NE(LoadTypeface(archive, kFont, "Normal.tf"), 0u);
   EXPECT_FLOAT_EQ(TextWidth(kFont, "A"), 3 + 10 + 2);
   EXPECT_EQ(LoadTypeface(archive, 8, "Missing.tf"), 0u);
   EXPECT_FALSE(TypefaceExists(8));
-  closeArchive(archive);
+  CloseArchive(archive);
 }
 
 // ---- Drawing ------------------------------------------------------------------------------

@@ -39,21 +39,21 @@ class WorldEffectsTest : public ::testing::Test {
     InitLights(dir.path() + "/no-shapes/", 1024, 768, &rt::frame.now, &world.camera.x,
                &world.camera.y);
     InitParticles(1024, 768, 10, &rt::frame.now, &world.camera.x, &world.camera.y, false);
-    AddWorldListener(ShowWorldEvent);
+    addWorldListener(ShowWorldEvent);
     test::openFloor(15, 15);
     player = world.players.append();
     player->id = 2;
     player->x = player->y = centre(9);
   }
   void TearDown() override {
-    EndMatchWorld();
-    RemoveWorldListener(ShowWorldEvent);
+    endMatchWorld();
+    removeWorldListener(ShowWorldEvent);
     world = World{};
     rt::shutdownScreenSystem();
   }
   void burnDown() {
     rt::frame.now += 10000;
-    BarrelStep();
+    barrelStep();
   }
 
   test::TempDir dir;
@@ -61,7 +61,7 @@ class WorldEffectsTest : public ::testing::Test {
 };
 
 TEST_F(WorldEffectsTest, ABurningBarrelShinesAndSparksAndItsBlastBurnsEveryCell) {
-  Barrel* barrel = PlaceBarrel(2, 1, centre(5), centre(6), 2000);
+  Barrel* barrel = placeBarrel(2, 1, centre(5), centre(6), 2000);
   ASSERT_NE(barrel, nullptr);
   EXPECT_EQ(Lights().count(), 1u);
   ASSERT_EQ(Emitters().count(), 1u);
@@ -77,26 +77,26 @@ TEST_F(WorldEffectsTest, ABurningBarrelShinesAndSparksAndItsBlastBurnsEveryCell)
 
 TEST_F(WorldEffectsTest, ABoxSplintersAndAnItemGlowsUntilItGoes) {
   world.round.box.set(5, 7, 1);
-  PlaceBarrel(2, 1, centre(5), centre(6), 2000);
+  placeBarrel(2, 1, centre(5), centre(6), 2000);
   burnDown();
   EXPECT_EQ(Flashes().count(), 5u);
   EXPECT_EQ(Particles().count(), 4u * 10u + 3u + 10u);
 
-  Item* item = CreateItem(1, centre(3), centre(3), 0);
+  Item* item = createItem(1, centre(3), centre(3), 0);
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(Lights().count(), 1u);
   EXPECT_NE(ItemAnimation(*item), 0u);  // made even while its animation is not loaded
-  RemoveItem(item);
+  removeItem(item);
   EXPECT_TRUE(Lights().empty());
 }
 
 TEST_F(WorldEffectsTest, BloodFlowsOnlyWhileBloodIsOn) {
   Player* other = world.players.append();
   other->id = 3;
-  ASSERT_TRUE(ApplyKill(2, 3));
+  ASSERT_TRUE(applyKill(2, 3));
   EXPECT_EQ(Particles().count(), 15u);
   config.blood = 0;
-  ASSERT_TRUE(ApplyKill(3, 3));
+  ASSERT_TRUE(applyKill(3, 3));
   EXPECT_EQ(Particles().count(), 15u);
 }
 
@@ -176,7 +176,7 @@ TEST_F(WorldEffectsTest, EveryRoundKeepsTheMapsEmittersAndOneHudSpark) {
   world.localPlayer = player;
   for (int round = 1; round <= 3; ++round) {
     SCOPED_TRACE(round);
-    ASSERT_TRUE(StartHostRound("Nightfall", 3, 180000));
+    ASSERT_TRUE(startHostRound("Nightfall", 3, 180000));
     DrawHud(false);
     const std::vector<MapEmitter>& torches = world.map.effects.emitters;
     ASSERT_FALSE(torches.empty());

@@ -92,7 +92,7 @@ class WorldRenderTest : public ::testing::Test {
     world = World{};
     rt::setDataRoot(folder.path());
     writeMap(folder.path(), "Plain", 40, 30, 96);
-    AddWorldListener(ShowWorldEvent);
+    addWorldListener(ShowWorldEvent);
     ASSERT_TRUE(loadMapNamed("Plain"));
     generateBoxes(false);
   }
@@ -100,10 +100,10 @@ class WorldRenderTest : public ::testing::Test {
     for (Player& p : world.players) {
       WorldEvent gone{WorldEventType::kPlayerRemoved};
       gone.player = &p;
-      NotifyWorld(gone);
+      notifyWorld(gone);
     }
-    EndMatchWorld();
-    RemoveWorldListener(ShowWorldEvent);
+    endMatchWorld();
+    removeWorldListener(ShowWorldEvent);
     world = World{};
     rt::setDrawRecorder(nullptr);
     rt::shutdownScreenSystem();
@@ -112,10 +112,10 @@ class WorldRenderTest : public ::testing::Test {
   Player* addPlayer(int32_t id, const std::string& name, float x, float y) {
     Player* p = world.players.append();
     p->id = id;
-    SetPlayerName(*p, name);
+    setPlayerName(*p, name);
     p->x = x;
     p->y = y;
-    p->colour = static_cast<int32_t>(PlayerColour(world.players.count() - 1));
+    p->colour = static_cast<int32_t>(playerColour(world.players.count() - 1));
     return p;
   }
   test::TempDir folder;
@@ -196,9 +196,9 @@ TEST_F(WorldRenderTest, AnItemGlowsUnderItsTintedAnimationAndBlendingIsRestored)
   file.width = file.height = 64;
   file.frames = {{100, png(8, 8)}};
   std::vector<uint8_t> bytes;
-  ASSERT_TRUE(writeAnimationFile(file, &bytes));
+  ASSERT_TRUE(WriteAnimationFile(file, &bytes));
   ASSERT_NE(CreateAnimationFromMemory(kAnimationTime, bytes), 0u);
-  ASSERT_NE(CreateItem(4, 5 * 96 + 48, 3 * 96 + 48, 0), nullptr);  // "Bomb Time Decrease"
+  ASSERT_NE(createItem(4, 5 * 96 + 48, 3 * 96 + 48, 0), nullptr);  // "Bomb Time Decrease"
   world.camera.x = 100;
   world.camera.y = 40;
   ComputeVisibleRange();
@@ -220,7 +220,7 @@ TEST_F(WorldRenderTest, AnItemGlowsUnderItsTintedAnimationAndBlendingIsRestored)
   EXPECT_EQ(figure.colours[0], 0x80C0FFu);  // 0xFFC080 with red in the low byte
   EXPECT_FLOAT_EQ(box.corners[0].x, 96 - 100);
   EXPECT_EQ(box.destinationBlend, 6);
-  ClearRound();
+  clearRound();
   FreeAnimation(kAnimationTime);
 }
 

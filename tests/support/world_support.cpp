@@ -21,11 +21,11 @@ void openFloor(int columns, int rows) {
 
 EventLog::EventLog() {
   current = this;
-  AddWorldListener(record);
+  addWorldListener(record);
 }
 
 EventLog::~EventLog() {
-  RemoveWorldListener(record);
+  removeWorldListener(record);
   current = nullptr;
 }
 

@@ -101,7 +101,7 @@ class ChatBoxTest : public ::testing::Test {
   static PlayerWire player(int32_t id, const std::string& name, uint32_t colour) {
     PlayerWire p;
     p.id = id;
-    SetPlayerName(p, name);
+    setPlayerName(p, name);
     p.colour = static_cast<int32_t>(colour);
     return p;
   }

@@ -33,9 +33,9 @@ class BarrelTest : public ::testing::Test {
     world = World{};
     test::openFloor(15, 15);
     burnt.clear();
-    SetCellBurntHook(recordBurnt);
+    setCellBurntHook(recordBurnt);
     // Every message is recorded and, like the host's echo, applied at once.
-    RuleMessages direct = DirectRuleMessages(), messages = direct;
+    RuleMessages direct = directRuleMessages(), messages = direct;
     messages.reportDeath = [this, direct](int32_t victim, int32_t killer) {
       deaths.emplace_back(victim, killer);
       if (applyDeaths) direct.reportDeath(victim, killer);
@@ -45,30 +45,30 @@ class BarrelTest : public ::testing::Test {
       requestX = x;
     };
     messages.itemDropped = [this](int32_t, int32_t, int32_t, int32_t) { ++itemsDropped; };
-    SetRuleMessages(messages);
+    setRuleMessages(messages);
     for (int32_t id = 1; id <= 3; ++id) addPlayer(id, 0, id - 1);
-    world.localPlayer = FindPlayer(1);
+    world.localPlayer = findPlayer(1);
   }
   void TearDown() override {
-    SetCellBurntHook(nullptr);
-    SetRuleMessages({});
+    setCellBurntHook(nullptr);
+    setRuleMessages({});
     world = World{};
   }
 
   void addPlayer(int32_t id, int column, int row) {
     world.players.append()->id = id;
-    moveTo(FindPlayer(id), column, row);
+    moveTo(findPlayer(id), column, row);
   }
   void moveTo(Player* p, int column, int row) {
     p->x = centre(column);
     p->y = centre(row);
   }
   Barrel* place(int32_t owner, int column, int row, int32_t strength, int32_t fuse = 3000) {
-    return PlaceBarrel(owner, strength, centre(column), centre(row), fuse);
+    return placeBarrel(owner, strength, centre(column), centre(row), fuse);
   }
   void stepAt(uint32_t t) {
     rt::frame.now = t;
-    BarrelStep();
+    barrelStep();
   }
   void explodeAll() {
     for (int i = 0; i < 100 && !world.round.barrels.empty(); ++i) stepAt(rt::frame.now + 10000);
@@ -82,12 +82,12 @@ class BarrelTest : public ::testing::Test {
 };
 
 TEST_F(BarrelTest, APlacedBarrelBurnsItsFuseThenExplodesAndLeavesNothingBehind) {
-  Player* owner = FindPlayer(2);
+  Player* owner = findPlayer(2);
   rt::frame.now = 0xFFFFF000u;  // the fuse runs across the clock's wrap
   Barrel* barrel = place(2, 5, 6, 1, 4000);
   ASSERT_NE(barrel, nullptr);
   EXPECT_EQ(world.round.barrelAt.get(5, 6), barrel);
-  EXPECT_EQ(BurningBarrels(*owner), 1);
+  EXPECT_EQ(burningBarrels(*owner), 1);
   ASSERT_EQ(events.count(WorldEventType::kBarrelPlaced), 1u);
   EXPECT_EQ(events.events()[0].record, barrel);
   EXPECT_EQ(events.events()[0].x, 528);
@@ -96,7 +96,7 @@ TEST_F(BarrelTest, APlacedBarrelBurnsItsFuseThenExplodesAndLeavesNothingBehind) 
   stepAt(0xFFFFF000u + 4001);
   EXPECT_TRUE(world.round.barrels.empty());
   EXPECT_EQ(world.round.barrelAt.get(5, 6), nullptr);
-  EXPECT_EQ(BurningBarrels(*owner), 0);
+  EXPECT_EQ(burningBarrels(*owner), 0);
   // Five cells burn, in arm order (down from its own cell, up, right, left); then the barrel
   // reports its blast and its end.
   EXPECT_EQ(burnt, (std::vector<Cell>{{5, 6}, {5, 7}, {5, 5}, {6, 6}, {4, 6}}));
@@ -112,10 +112,10 @@ TEST_F(BarrelTest, APlacedBarrelBurnsItsFuseThenExplodesAndLeavesNothingBehind) 
 }
 
 TEST_F(BarrelTest, PlacementsFromTheWireAreCheckedAndBroughtIntoRange) {
-  EXPECT_EQ(PlaceBarrel(99, 2, centre(3), centre(3), 3000), nullptr);  // nobody
-  EXPECT_EQ(PlaceBarrel(2, 2, NAN, centre(3), 3000), nullptr);
-  EXPECT_EQ(PlaceBarrel(2, 2, -500, centre(3), 3000), nullptr);
-  EXPECT_EQ(PlaceBarrel(2, 2, 3e9f, centre(3), 3000), nullptr);
+  EXPECT_EQ(placeBarrel(99, 2, centre(3), centre(3), 3000), nullptr);  // nobody
+  EXPECT_EQ(placeBarrel(2, 2, NAN, centre(3), 3000), nullptr);
+  EXPECT_EQ(placeBarrel(2, 2, -500, centre(3), 3000), nullptr);
+  EXPECT_EQ(placeBarrel(2, 2, 3e9f, centre(3), 3000), nullptr);
   EXPECT_TRUE(world.round.barrels.empty());
   Barrel* strong = place(2, 3, 3, 1000000, -50);
   Barrel* weak = place(2, 4, 4, -7, 2000000000);
@@ -163,7 +163,7 @@ TEST_F(BarrelTest, OnlyTheHostRollsItemsForBrokenBoxes) {
 }
 
 TEST_F(BarrelTest, AChainGoesOffFiftyMillisecondsLaterInTheFirstOwnersName) {
-  Player *first = FindPlayer(1), *second = FindPlayer(2), *victim = FindPlayer(3);
+  Player *first = findPlayer(1), *second = findPlayer(2), *victim = findPlayer(3);
   moveTo(first, 0, 14);
   moveTo(victim, 9, 5);  // only the second barrel reaches it
   world.localPlayer = victim;
@@ -182,7 +182,7 @@ TEST_F(BarrelTest, AChainGoesOffFiftyMillisecondsLaterInTheFirstOwnersName) {
   EXPECT_EQ(world.round.barrels.count(), 2u);
   stepAt(t + kChainDelay + 1);
   EXPECT_TRUE(world.round.barrels.empty());
-  EXPECT_EQ(BurningBarrels(*second), 0);
+  EXPECT_EQ(burningBarrels(*second), 0);
   ASSERT_EQ(deaths.size(), 1u);
   EXPECT_EQ(deaths[0], std::make_pair(3, 1));
   EXPECT_EQ(first->kills, 1);
@@ -191,7 +191,7 @@ TEST_F(BarrelTest, AChainGoesOffFiftyMillisecondsLaterInTheFirstOwnersName) {
 }
 
 TEST_F(BarrelTest, AnItemInABurningCellIsDestroyedNotTaken) {
-  ASSERT_NE(CreateItem(1, centre(5), centre(7), 0), nullptr);
+  ASSERT_NE(createItem(1, centre(5), centre(7), 0), nullptr);
   place(2, 5, 5, 2);
   explodeAll();
   EXPECT_TRUE(world.round.items.empty());
@@ -203,7 +203,7 @@ TEST_F(BarrelTest, AnItemInABurningCellIsDestroyedNotTaken) {
 TEST_F(BarrelTest, OnlyTheLocalPlayerIsReportedAndAlsoWhenAlreadyDead) {
   applyDeaths = false;
   moveTo(world.localPlayer, 5, 5);
-  moveTo(FindPlayer(3), 5, 6);
+  moveTo(findPlayer(3), 5, 6);
   place(2, 5, 5, 2);
   explodeAll();
   EXPECT_EQ(deaths, (std::vector<std::pair<int32_t, int32_t>>{{1, 2}}));
@@ -216,10 +216,10 @@ TEST_F(BarrelTest, OnlyTheLocalPlayerIsReportedAndAlsoWhenAlreadyDead) {
 TEST_F(BarrelTest, TwoBarrelsInOneCellAndALeavingOwnerLeaveNoStaleReference) {
   Barrel* first = place(2, 5, 5, 2);
   Barrel* second = place(3, 5, 5, 2);
-  RemoveBarrel(first);
+  removeBarrel(first);
   EXPECT_EQ(world.round.barrelAt.get(5, 5), second);
-  Player* leaving = FindPlayer(3);
-  ForgetBarrelOwner(*leaving);
+  Player* leaving = findPlayer(3);
+  forgetBarrelOwner(*leaving);
   world.players.remove(leaving);
   explodeAll();  // must not touch the freed record
   EXPECT_EQ(world.round.barrelAt.get(5, 5), nullptr);
@@ -230,34 +230,34 @@ TEST_F(BarrelTest, AReleaseOfAAsksOnlyWhenAliveWithAPlaceOnAFreeCell) {
   Player* local = world.localPlayer;
   moveTo(local, 4, 6);
   local->x += 10;
-  RequestBarrel(false);
+  requestBarrel(false);
   EXPECT_EQ(requests, 0);
-  RequestBarrel(true);
+  requestBarrel(true);
   EXPECT_EQ(requests, 1);
   EXPECT_FLOAT_EQ(requestX, local->x);
   EXPECT_EQ(local->cellX, 4);
   EXPECT_TRUE(world.round.barrels.empty());  // nothing stands there before the echo
 
   Barrel* there = place(2, 4, 6, 2);
-  RequestBarrel(true);
-  RemoveBarrel(there);
+  requestBarrel(true);
+  removeBarrel(there);
   place(1, 9, 9, 2);  // capacity 1 is taken
-  RequestBarrel(true);
+  requestBarrel(true);
   local->barrelCapacity = 2;
   local->dead = 1;
-  RequestBarrel(true);
+  requestBarrel(true);
   EXPECT_EQ(requests, 1);
 }
 
 TEST_F(BarrelTest, KillsScoreOnceAndOnlyForKnownLivingPlayers) {
-  Player *owner = FindPlayer(1), *other = FindPlayer(2);
-  EXPECT_FALSE(ApplyKill(99, 1));
-  EXPECT_FALSE(ApplyKill(2, 99));
+  Player *owner = findPlayer(1), *other = findPlayer(2);
+  EXPECT_FALSE(applyKill(99, 1));
+  EXPECT_FALSE(applyKill(2, 99));
   EXPECT_TRUE(world.round.decals.empty());
   // The last two die in one blast of the owner's barrel.
-  ASSERT_TRUE(ApplyKill(2, 1));
-  ASSERT_TRUE(ApplyKill(1, 1));
-  EXPECT_FALSE(ApplyKill(1, 1));
+  ASSERT_TRUE(applyKill(2, 1));
+  ASSERT_TRUE(applyKill(1, 1));
+  EXPECT_FALSE(applyKill(1, 1));
   EXPECT_EQ(owner->kills, 1);
   EXPECT_EQ(owner->selfKills, 1);
   EXPECT_EQ(owner->deaths, 1);
@@ -265,19 +265,19 @@ TEST_F(BarrelTest, KillsScoreOnceAndOnlyForKnownLivingPlayers) {
   EXPECT_EQ(other->deaths, 1);
   EXPECT_EQ(other->dead, 1);
   // Counters from the wire stop at their ends.
-  Player* third = FindPlayer(3);
+  Player* third = findPlayer(3);
   third->selfKills = INT_MAX;
   third->points = INT_MIN + 1;
   other->dead = 0;
   other->kills = INT_MAX;
-  ASSERT_TRUE(ApplyKill(3, 3));
+  ASSERT_TRUE(applyKill(3, 3));
   EXPECT_EQ(third->points, INT_MIN + 1);
 }
 
 TEST_F(BarrelTest, ADeathIsReportedAndLeavesThreeDecalsAsConfigured) {
-  Player* victim = FindPlayer(2);
+  Player* victim = findPlayer(2);
   moveTo(victim, 6, 6);
-  ASSERT_TRUE(ApplyKill(2, 1));
+  ASSERT_TRUE(applyKill(2, 1));
   ASSERT_EQ(events.count(WorldEventType::kPlayerKilled), 1u);
   EXPECT_EQ(events.events()[0].record, victim);
   EXPECT_EQ(events.events()[0].x, 624);
@@ -286,7 +286,7 @@ TEST_F(BarrelTest, ADeathIsReportedAndLeavesThreeDecalsAsConfigured) {
   EXPECT_EQ(world.round.decals.front().fadeAt, rt::frame.now + 600u * 1000u);
   for (const Decal& d : world.round.decals) EXPECT_LE(std::fabs(d.x - victim->x), 32.0f);
   config.deadBodyTime = 0;
-  ASSERT_TRUE(ApplyKill(3, 1));
+  ASSERT_TRUE(applyKill(3, 1));
   EXPECT_EQ(world.round.decals.count(), 3u);
 }
 

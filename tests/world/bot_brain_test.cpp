@@ -57,27 +57,27 @@ class BotBrainTest : public ::testing::Test {
 
 TEST_F(BotBrainTest, SuicideGoesToTheNearestBoxThenStaysInItsOwnBlast) {
   box(4, 1);
-  BotDecision d = DecideBot(*bot, BotPlay::kSuicide, eager);
+  BotDecision d = decideBot(*bot, BotPlay::kSuicide, eager);
   EXPECT_FALSE(d.placeBarrel);
   ASSERT_TRUE(d.walk);
   EXPECT_EQ(d.column, 2);
   EXPECT_EQ(d.row, 1);
 
   standAt(3, 1);
-  d = DecideBot(*bot, BotPlay::kSuicide, eager);
+  d = decideBot(*bot, BotPlay::kSuicide, eager);
   EXPECT_TRUE(d.placeBarrel);
   EXPECT_FALSE(d.walk);
 
   // Its barrel burns under it: it waits, and asks for nothing more.
   barrelAt(3, 1, 2);
   world.round.barrels.back().ownerPlayer = bot;
-  d = DecideBot(*bot, BotPlay::kSuicide, eager);
+  d = decideBot(*bot, BotPlay::kSuicide, eager);
   EXPECT_FALSE(d.placeBarrel);
   EXPECT_FALSE(d.walk);
 }
 
 TEST_F(BotBrainTest, SuicideWithoutABoxInReachBlowsUpWhereItStands) {
-  BotDecision d = DecideBot(*bot, BotPlay::kSuicide, eager);
+  BotDecision d = decideBot(*bot, BotPlay::kSuicide, eager);
   EXPECT_TRUE(d.placeBarrel);
   EXPECT_FALSE(d.walk);
 }
@@ -88,12 +88,12 @@ TEST_F(BotBrainTest, WanderPlacesOnlyWithAWayOutAndRunsThatWay) {
   for (int c = 1; c <= 7; ++c) wall(c, 2);
   box(3, 1);
   standAt(2, 1);
-  BotDecision d = DecideBot(*bot, BotPlay::kWander, eager);
+  BotDecision d = decideBot(*bot, BotPlay::kWander, eager);
   EXPECT_FALSE(d.placeBarrel);
 
   // Open the floor below: now it places and steps out of the blast's line.
   world.map.solid.set(1, 2, 0);
-  d = DecideBot(*bot, BotPlay::kWander, eager);
+  d = decideBot(*bot, BotPlay::kWander, eager);
   EXPECT_TRUE(d.placeBarrel);
   ASSERT_TRUE(d.walk);
   EXPECT_EQ(d.column, 1);
@@ -104,7 +104,7 @@ TEST_F(BotBrainTest, WanderRunsFromABlastAndNeverIntoOne) {
   standAt(3, 3);
   barrelAt(3, 3, 1);
   for (int i = 0; i < 20; ++i) {
-    BotDecision d = DecideBot(*bot, BotPlay::kWander, eager);
+    BotDecision d = decideBot(*bot, BotPlay::kWander, eager);
     EXPECT_FALSE(d.placeBarrel);
     ASSERT_TRUE(d.walk);
     // One step from the barrel the arm still burns; every way out is a neighbour cell.
@@ -113,9 +113,9 @@ TEST_F(BotBrainTest, WanderRunsFromABlastAndNeverIntoOne) {
   // Standing safe beside the blast's reach, it never steps into a burning cell.
   standAt(5, 1);
   for (int i = 0; i < 50; ++i) {
-    BotDecision d = DecideBot(*bot, BotPlay::kWander, eager);
+    BotDecision d = decideBot(*bot, BotPlay::kWander, eager);
     if (d.walk) {
-      EXPECT_FALSE(CellInDanger(d.column, d.row)) << d.column << "," << d.row;
+      EXPECT_FALSE(cellInDanger(d.column, d.row)) << d.column << "," << d.row;
     }
   }
 }
@@ -125,30 +125,30 @@ TEST_F(BotBrainTest, ItemsDrawABotThatSeeksThemButNotAcrossABlast) {
   world.round.itemAt.set(4, 1, &item);
   BotStyle seeking{true, true};
   for (int i = 0; i < 10; ++i) {
-    BotDecision d = DecideBot(*bot, BotPlay::kWander, seeking);
+    BotDecision d = decideBot(*bot, BotPlay::kWander, seeking);
     ASSERT_TRUE(d.walk);
     EXPECT_EQ(d.column, 2);
     EXPECT_EQ(d.row, 1);
   }
   // Behind a burning cell the item is not worth it.
   barrelAt(3, 3, 2);
-  BotDecision d = DecideBot(*bot, BotPlay::kWander, seeking);
+  BotDecision d = decideBot(*bot, BotPlay::kWander, seeking);
   if (d.walk) {
-    EXPECT_FALSE(CellInDanger(d.column, d.row));
+    EXPECT_FALSE(cellInDanger(d.column, d.row));
   }
   world.round.itemAt.set(4, 1, nullptr);
 }
 
 TEST_F(BotBrainTest, StillAndDeadBotsDoNothing) {
   box(2, 1);
-  BotDecision d = DecideBot(*bot, BotPlay::kStill, eager);
+  BotDecision d = decideBot(*bot, BotPlay::kStill, eager);
   EXPECT_FALSE(d.placeBarrel || d.walk);
   bot->dead = 1;
-  d = DecideBot(*bot, BotPlay::kSuicide, eager);
+  d = decideBot(*bot, BotPlay::kSuicide, eager);
   EXPECT_FALSE(d.placeBarrel || d.walk);
-  EXPECT_EQ(BotFacing(1, 1, 2, 1, 45), -90);
-  EXPECT_EQ(BotFacing(1, 1, 1, 0, 45), -180);
-  EXPECT_EQ(BotFacing(1, 1, 1, 1, 45), 45);
+  EXPECT_EQ(botFacing(1, 1, 2, 1, 45), -90);
+  EXPECT_EQ(botFacing(1, 1, 1, 0, 45), -180);
+  EXPECT_EQ(botFacing(1, 1, 1, 1, 45), 45);
 }
 
 }  // namespace

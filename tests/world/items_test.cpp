@@ -27,7 +27,7 @@ class ItemTest : public ::testing::Test {
     rt::frame.now = 5000;
     world = World{};
     test::openFloor(10, 10);
-    RuleMessages direct = DirectRuleMessages(), messages = direct;
+    RuleMessages direct = directRuleMessages(), messages = direct;
     messages.abilityChanged = [this, direct](int32_t type, int32_t id, int32_t value) {
       abilities.push_back({type, id, value});
       direct.abilityChanged(type, id, value);
@@ -37,18 +37,18 @@ class ItemTest : public ::testing::Test {
       direct.itemTaken(id);
     };
     messages.itemDropped = [this](int32_t row, int32_t, int32_t, int32_t) { ++dropped[row]; };
-    SetRuleMessages(messages);
+    setRuleMessages(messages);
     local = world.players.append();
     local->id = 7;
     local->x = local->y = centre(1);
     world.localPlayer = local;
   }
   void TearDown() override {
-    SetRuleMessages({});
+    setRuleMessages({});
     world = World{};
   }
   Item* itemAt(int row, int column, int cellRow, int32_t id = 0) {
-    return CreateItem(row, centre(column), centre(cellRow), id);
+    return createItem(row, centre(column), centre(cellRow), id);
   }
 
   test::EventLog events;
@@ -68,23 +68,23 @@ TEST_F(ItemTest, IdentifiersAreUniqueAmongLiveItemsAndTheGridStaysInStep) {
   EXPECT_EQ(world.round.itemAt.get(2, 2), a);
   EXPECT_EQ(a->animation, kAnimationTime);
   EXPECT_EQ(events.count(WorldEventType::kItemCreated), 2u);
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(FindItem(NewItemId()), nullptr);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(findItem(newItemId()), nullptr);
   // The host's id is kept; one already alive is refused.
   Item* given = itemAt(2, 4, 2, 5000);
   ASSERT_NE(given, nullptr);
   EXPECT_EQ(given->id, 5000);
   EXPECT_EQ(itemAt(2, 5, 2, 5000), nullptr);
-  RemoveItem(a);
+  removeItem(a);
   EXPECT_EQ(world.round.itemAt.get(2, 2), nullptr);
   EXPECT_EQ(events.count(WorldEventType::kItemRemoved), 1u);
   EXPECT_EQ(events.events().back().record, a);
 }
 
 TEST_F(ItemTest, ItemsFromTheWireAreChecked) {
-  EXPECT_EQ(CreateItem(0, centre(2), centre(2), 9), nullptr);  // an empty row
-  EXPECT_EQ(CreateItem(9, centre(2), centre(2), 9), nullptr);
-  EXPECT_EQ(CreateItem(1, NAN, centre(2), 9), nullptr);
-  EXPECT_EQ(CreateItem(1, centre(20), centre(2), 9), nullptr);  // off the map
+  EXPECT_EQ(createItem(0, centre(2), centre(2), 9), nullptr);  // an empty row
+  EXPECT_EQ(createItem(9, centre(2), centre(2), 9), nullptr);
+  EXPECT_EQ(createItem(1, NAN, centre(2), 9), nullptr);
+  EXPECT_EQ(createItem(1, centre(20), centre(2), 9), nullptr);  // off the map
   EXPECT_TRUE(world.round.items.empty());
   // A newer item in an occupied cell takes its place; nothing points at the old one.
   itemAt(1, 2, 2, 1);
@@ -97,7 +97,7 @@ TEST_F(ItemTest, APickupAppliesSendsNotifiesAndRemovesOnce) {
   itemAt(1, 1, 1, 42);
   itemAt(3, 3, 3, 43);  // out of reach
   local->x += 31;       // just inside the radius of 32
-  PickUpItems();
+  pickUpItems();
   EXPECT_EQ(local->strength, 3);
   ASSERT_EQ(abilities.size(), 1u);
   EXPECT_EQ(abilities[0], (std::array<int32_t, 3>{kAbilityStrength, 7, 3}));
@@ -110,14 +110,14 @@ TEST_F(ItemTest, APickupAppliesSendsNotifiesAndRemovesOnce) {
   EXPECT_EQ(world.round.notices.front().iconSprite, 12);
   EXPECT_EQ(world.round.notices.front().expiry, 5000u + 10u * 1000u);
   // Another machine's taken message for the same item finds nothing.
-  RemoveItemById(42);
+  removeItemById(42);
   EXPECT_EQ(world.round.items.count(), 1u);
 }
 
 TEST_F(ItemTest, AtStrengthTwelveAnIncreaseIsLostWithoutNoticeButTakenForEverybody) {
   local->strength = 12;
   itemAt(1, 1, 1, 3);
-  PickUpItems();
+  pickUpItems();
   EXPECT_EQ(local->strength, 12);
   EXPECT_TRUE(abilities.empty());
   EXPECT_TRUE(world.round.notices.empty());
@@ -128,7 +128,7 @@ TEST_F(ItemTest, AtStrengthTwelveAnIncreaseIsLostWithoutNoticeButTakenForEverybo
 TEST_F(ItemTest, TheDeadTakeNothing) {
   itemAt(1, 1, 1);
   local->dead = 1;
-  PickUpItems();
+  pickUpItems();
   EXPECT_EQ(world.round.items.count(), 1u);
 }
 
@@ -145,24 +145,24 @@ TEST_F(ItemTest, EveryEffectStopsAtItsLimit) {
     Player p;
     p.*c.field = c.start;
     int32_t type = 0, value = 0;
-    ASSERT_TRUE(ApplyItemEffect(p, kind, &type, &value)) << kind;
+    ASSERT_TRUE(applyItemEffect(p, kind, &type, &value)) << kind;
     EXPECT_EQ(p.*c.field, c.after);
     EXPECT_EQ(value, c.after);
     EXPECT_EQ(type, c.type);
-    EXPECT_FALSE(ApplyItemEffect(p, kind, &type, &value)) << kind;
+    EXPECT_FALSE(applyItemEffect(p, kind, &type, &value)) << kind;
     EXPECT_EQ(p.*c.field, c.after);
   }
   Player p;
   int32_t type = 0, value = 0;
-  EXPECT_FALSE(ApplyItemEffect(p, 6, &type, &value));
+  EXPECT_FALSE(applyItemEffect(p, 6, &type, &value));
 }
 
 TEST_F(ItemTest, AbilityMessagesAreBroughtIntoRange) {
-  SetAbility(kAbilityStrength, 7, 99);
-  SetAbility(kAbilityFuseTime, 7, -5);
-  SetAbility(kAbilityCapacity, 7, 4);
-  SetAbility(kAbilityCapacity, 8, 9);  // nobody
-  SetAbility(3, 7, 9);                 // no such ability
+  setAbility(kAbilityStrength, 7, 99);
+  setAbility(kAbilityFuseTime, 7, -5);
+  setAbility(kAbilityCapacity, 7, 4);
+  setAbility(kAbilityCapacity, 8, 9);  // nobody
+  setAbility(3, 7, 9);                 // no such ability
   EXPECT_EQ(local->strength, 12);
   EXPECT_EQ(local->fuseTime, 2000);
   EXPECT_EQ(local->barrelCapacity, 4);
@@ -174,8 +174,8 @@ TEST_F(ItemTest, AboutThreeInFourBoxesRollAnItemAndStrengthLossesAreRarer) {
   const int boxes = 20000;
   int made = 0;
   for (int i = 0; i < boxes; ++i) {
-    if (DropItem(centre(i % 100), centre((i / 100) % 100))) ++made;
-    while (world.round.items.count() > 100) RemoveItem(&world.round.items.front());
+    if (dropItem(centre(i % 100), centre((i / 100) % 100))) ++made;
+    while (world.round.items.count() > 100) removeItem(&world.round.items.front());
   }
   int sent = 0;
   for (int row = 1; row <= 6; ++row) sent += dropped[row];

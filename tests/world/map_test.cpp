@@ -707,7 +707,7 @@ TEST_F(MapTest, ShippedMapsLoadAndOfferRoomToPlay) {
       }
     }
     for (const SpawnPoint& p : h.spawnPoints) {
-      int32_t column = CellX(static_cast<float>(p.x)), row = CellY(static_cast<float>(p.y));
+      int32_t column = cellX(static_cast<float>(p.x)), row = cellY(static_cast<float>(p.y));
       EXPECT_EQ(world.map.solid.get(column, row), 0);
     }
     generateBoxes(true);

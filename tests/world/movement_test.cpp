@@ -34,7 +34,7 @@ class MovementTest : public ::testing::Test {
     player->y = centre(row);
   }
   void walk(MoveKeys k, int frames = 1, float factor = 1.0f) {
-    for (int i = 0; i < frames; ++i) MovePlayer(*player, k, factor);
+    for (int i = 0; i < frames; ++i) movePlayer(*player, k, factor);
   }
 
   Player* player = nullptr;
@@ -42,25 +42,25 @@ class MovementTest : public ::testing::Test {
 
 TEST(MoveKeysTest, UpBeatsDownAndLeftBeatsRight) {
   int32_t d = 0;
-  EXPECT_FALSE(KeyDirection(keys(0, 0, 0, 0), &d));
+  EXPECT_FALSE(keyDirection(keys(0, 0, 0, 0), &d));
   const std::pair<MoveKeys, int32_t> cases[] = {
       {kDown, 0}, {kLeft, 90}, {kRight, -90}, {kUp, -180}, {keys(1, 1, 0, 0), -180},
       {keys(0, 0, 1, 1), 90}, {keys(1, 0, 1, 0), -225}, {keys(0, 1, 0, 1), -45}};
   for (auto [k, expected] : cases) {
-    ASSERT_TRUE(KeyDirection(k, &d));
+    ASSERT_TRUE(keyDirection(k, &d));
     EXPECT_EQ(d, expected);
   }
 }
 
 TEST(FrameFactorTest, TenMillisecondStepsWithinBounds) {
   uint32_t previous = 1000;
-  EXPECT_FLOAT_EQ(FrameFactor(1012, &previous), 1.2f);
+  EXPECT_FLOAT_EQ(frameFactor(1012, &previous), 1.2f);
   previous = 0;  // the first frame of a match
-  EXPECT_FLOAT_EQ(FrameFactor(5000000, &previous), kMaxFrameFactor);
+  EXPECT_FLOAT_EQ(frameFactor(5000000, &previous), kMaxFrameFactor);
   previous = 0xFFFFFFFBu;  // across the clock's wrap
-  EXPECT_FLOAT_EQ(FrameFactor(5, &previous), 1.0f);
+  EXPECT_FLOAT_EQ(frameFactor(5, &previous), 1.0f);
   previous = 5000;
-  EXPECT_FLOAT_EQ(FrameFactor(4000, &previous), 0.0f);
+  EXPECT_FLOAT_EQ(frameFactor(4000, &previous), 0.0f);
 }
 
 TEST_F(MovementTest, UpAndDownTogetherMovesUpAndDiagonalsAreAsLongAsStraightSteps) {
@@ -136,9 +136,9 @@ TEST_F(MovementTest, DeadPlayersBrokenSpeedsAndLongFramesGoNowhereTheyShouldNot)
   walk(kRight);
   EXPECT_LE(player->x + 28, 8 * kCell);
   placeAt(5, 5);
-  MoveWithCollision(*player, -90, 300.0f);  // three cells in one frame
+  moveWithCollision(*player, -90, 300.0f);  // three cells in one frame
   EXPECT_LE(player->x + 28, 8 * kCell);
-  EXPECT_EQ(player->cellX, CellX(player->x));
+  EXPECT_EQ(player->cellX, cellX(player->x));
 }
 
 TEST_F(MovementTest, UpperBodyTurnsSevenDegreesAStepAndSnapsWithinTen) {
@@ -157,17 +157,17 @@ TEST_F(MovementTest, RemotePlayersWalkTowardTheirTargetAndStandWithinAStep) {
   remote->x = remote->y = 100;
   remote->netX = 140;
   remote->netY = 62;
-  MoveRemotePlayers(1.0f);
+  moveRemotePlayers(1.0f);
   EXPECT_FLOAT_EQ(remote->x, 104);
   EXPECT_FLOAT_EQ(remote->y, 96);
-  for (int i = 0; i < 20; ++i) MoveRemotePlayers(1.0f);
+  for (int i = 0; i < 20; ++i) moveRemotePlayers(1.0f);
   EXPECT_FLOAT_EQ(remote->x, 140);
   EXPECT_NEAR(remote->y, 62, 4.0f);
   float localX = player->x;
   player->netX = player->x + 500;  // the local player is not moved here
   remote->netX = NAN;
   remote->speed = INFINITY;
-  MoveRemotePlayers(1.0f);
+  moveRemotePlayers(1.0f);
   EXPECT_FLOAT_EQ(player->x, localX);
   EXPECT_FLOAT_EQ(remote->x, 140);
 }

@@ -29,8 +29,8 @@ float centre(int cell) { return cell * 96.0f + 48.0f; }
 // Every machine reports its own player's death; here one hook stands for all of them.
 void everybodyInTheBlastReports(int32_t column, int32_t row, int32_t owner) {
   for (Player& player : world.players) {
-    if (!player.dead && CellX(player.x) == column && CellY(player.y) == row) {
-      SendDeathReport(player.id, owner);
+    if (!player.dead && cellX(player.x) == column && cellY(player.y) == row) {
+      sendDeathReport(player.id, owner);
     }
   }
 }
@@ -44,13 +44,13 @@ class RoundsTest : public ::testing::Test {
     config = Config{};
     rt::frame.now = 100000;
     world = World{};
-    SetRuleMessages(DirectRuleMessages());
-    SetCellBurntHook(everybodyInTheBlastReports);
+    setRuleMessages(directRuleMessages());
+    setCellBurntHook(everybodyInTheBlastReports);
   }
   void TearDown() override {
-    EndMatchWorld();
-    SetCellBurntHook(nullptr);
-    SetRuleMessages({});
+    endMatchWorld();
+    setCellBurntHook(nullptr);
+    setRuleMessages({});
     world = World{};
     rt::shutdownScreenSystem();
   }
@@ -58,7 +58,7 @@ class RoundsTest : public ::testing::Test {
   Player* addPlayer(int32_t id) {
     Player* player = world.players.append();
     player->id = id;
-    SetPlayerName(*player, "P" + std::to_string(id));
+    setPlayerName(*player, "P" + std::to_string(id));
     return player;
   }
   // An open floor of 15 x 15 cells, round 1 of rounds running.
@@ -76,13 +76,13 @@ class RoundsTest : public ::testing::Test {
   void burnAll() {
     for (int i = 0; i < 20 && !world.round.barrels.empty(); ++i) {
       rt::frame.now += 4000;
-      BarrelStep();
+      barrelStep();
     }
   }
   // The frames of the host's round control until it asks for something, at most `ms` long.
   RoundEvent controlFor(uint32_t ms, uint32_t* when = nullptr) {
     for (uint32_t t = 0; t <= ms; ++t) {
-      RoundEvent event = RoundControl(rt::frame.now);
+      RoundEvent event = roundControl(rt::frame.now);
       if (event != RoundEvent::kNone) {
         if (when) *when = rt::frame.now;
         return event;
@@ -101,8 +101,8 @@ TEST_F(RoundsTest, LastTwoDyingInOneBlastEndTheRoundFiveSecondsLater) {
   Player* other = addPlayer(2);
   standAt(owner, 5, 5);
   standAt(other, 6, 5);
-  ASSERT_TRUE(PlaceBarrel(owner->id, 2, centre(5), centre(5), 3000));
-  EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kNone);
+  ASSERT_TRUE(placeBarrel(owner->id, 2, centre(5), centre(5), 3000));
+  EXPECT_EQ(roundControl(rt::frame.now), RoundEvent::kNone);
   EXPECT_EQ(world.round.endAt, 0u);
 
   burnAll();
@@ -132,7 +132,7 @@ TEST_F(RoundsTest, OwnBarrelCostsAPointAndGivesADeath) {
   standAt(third, 12, 10);
   careless->kills = 2;
   careless->points = 2;
-  ASSERT_TRUE(PlaceBarrel(careless->id, 3, centre(2), centre(2), 2000));
+  ASSERT_TRUE(placeBarrel(careless->id, 3, centre(2), centre(2), 2000));
   burnAll();
   EXPECT_TRUE(careless->dead);
   EXPECT_EQ(careless->selfKills, 1);
@@ -150,7 +150,7 @@ TEST_F(RoundsTest, AlonePlayerPlaysOnUntilHeDies) {
   standAt(alone, 3, 3);
   EXPECT_EQ(controlFor(20000), RoundEvent::kNone);
   EXPECT_EQ(world.round.endAt, 0u);
-  ASSERT_TRUE(PlaceBarrel(alone->id, 2, centre(3), centre(3), 2000));
+  ASSERT_TRUE(placeBarrel(alone->id, 2, centre(3), centre(3), 2000));
   burnAll();
   ASSERT_TRUE(alone->dead);
   uint32_t deathSeen = rt::frame.now;
@@ -171,7 +171,7 @@ TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
   a->kills = 3;
   a->points = 3;
   b->deaths = 2;
-  ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
+  ASSERT_TRUE(startHostRound("Arena", 3, 180000));
   EXPECT_EQ(world.match.roundNumber, 1);
   EXPECT_TRUE(world.match.running);
   EXPECT_EQ(world.match.rounds, 3);
@@ -188,12 +188,12 @@ TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
   b->fuseTime = 6000;
   b->barrelCapacity = 4;
   standAt(b, 1, 1);
-  ASSERT_TRUE(CreateItem(1, CellCentreX(2), CellCentreY(2), 0));
-  ASSERT_TRUE(PlaceBarrel(b->id, 2, b->x, b->y, 3000));
+  ASSERT_TRUE(createItem(1, cellCentreX(2), cellCentreY(2), 0));
+  ASSERT_TRUE(placeBarrel(b->id, 2, b->x, b->y, 3000));
   world.round.notices.append();
   world.round.decals.append();
   world.round.endAt = 5;
-  ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
+  ASSERT_TRUE(startHostRound("Arena", 3, 180000));
 
   EXPECT_EQ(world.match.roundNumber, 2);
   EXPECT_TRUE(world.round.items.empty());
@@ -201,7 +201,7 @@ TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
   EXPECT_TRUE(world.round.notices.empty());
   EXPECT_TRUE(world.round.decals.empty());
   EXPECT_EQ(world.round.endAt, 0u);
-  EXPECT_EQ(BurningBarrels(*b), 0);
+  EXPECT_EQ(burningBarrels(*b), 0);
   const std::vector<SpawnPoint>& spawns = mapHeader().spawnPoints;
   ASSERT_GE(spawns.size(), 2u);
   size_t index = 0;
@@ -224,7 +224,7 @@ TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
 
 TEST_F(RoundsTest, MorePlayersThanSpawnPointsShareThemInTurn) {
   for (int32_t id = 1; id <= 10; ++id) addPlayer(id);
-  ASSERT_TRUE(StartHostRound("Arena", 3, 180000));
+  ASSERT_TRUE(startHostRound("Arena", 3, 180000));
   const std::vector<SpawnPoint>& spawns = mapHeader().spawnPoints;
   ASSERT_LT(spawns.size(), 10u);
   size_t index = 0;
@@ -240,19 +240,19 @@ TEST_F(RoundsTest, GameOverFollowsTheSetUpAfterTheLastRound) {
   Player* a = addPlayer(1);
   addPlayer(2);
   const int32_t rounds = 2;
-  ASSERT_TRUE(StartHostRound("Arena", rounds, 60000));
+  ASSERT_TRUE(startHostRound("Arena", rounds, 60000));
   for (int32_t round = 1; round <= rounds; ++round) {
     SCOPED_TRACE(round);
-    EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kNone);
-    ASSERT_TRUE(PlaceBarrel(a->id, 1, a->x, a->y, 2000));
+    EXPECT_EQ(roundControl(rt::frame.now), RoundEvent::kNone);
+    ASSERT_TRUE(placeBarrel(a->id, 1, a->x, a->y, 2000));
     burnAll();
     ASSERT_TRUE(a->dead);
     ASSERT_EQ(controlFor(6000), RoundEvent::kNextRound);
-    ASSERT_TRUE(StartHostRound("Arena", rounds, 60000));
+    ASSERT_TRUE(startHostRound("Arena", rounds, 60000));
   }
   // The set-up after the last round happened; the next frame ends the match.
   EXPECT_EQ(world.match.roundNumber, rounds + 1);
-  EXPECT_EQ(RoundControl(rt::frame.now), RoundEvent::kGameOver);
+  EXPECT_EQ(roundControl(rt::frame.now), RoundEvent::kGameOver);
   EXPECT_EQ(a->selfKills, rounds);
   EXPECT_EQ(a->points, -rounds);
 }
@@ -260,11 +260,11 @@ TEST_F(RoundsTest, GameOverFollowsTheSetUpAfterTheLastRound) {
 TEST_F(RoundsTest, EndOfTheMatchEmptiesTheWorldButKeepsThePlayers) {
   Player* a = addPlayer(1);
   a->kills = 4;
-  ASSERT_TRUE(StartHostRound("Arena", 1, 60000));
-  ASSERT_TRUE(PlaceBarrel(a->id, 2, a->x, a->y, 3000));
-  ASSERT_TRUE(CreateItem(3, CellCentreX(1), CellCentreY(1), 0));
+  ASSERT_TRUE(startHostRound("Arena", 1, 60000));
+  ASSERT_TRUE(placeBarrel(a->id, 2, a->x, a->y, 3000));
+  ASSERT_TRUE(createItem(3, cellCentreX(1), cellCentreY(1), 0));
   a->strength = 9;
-  EndMatchWorld();
+  endMatchWorld();
   EXPECT_EQ(mapColumns(), 1);
   EXPECT_EQ(world.round.box.columns(), 1);
   EXPECT_TRUE(world.round.barrels.empty());

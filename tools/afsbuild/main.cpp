@@ -126,7 +126,7 @@ int build(const Options& options) {
     file.frames.push_back(std::move(frame));
   }
   std::vector<uint8_t> bytes;
-  if (!writeAnimationFile(file, &bytes)) {
+  if (!WriteAnimationFile(file, &bytes)) {
     fprintf(stderr, "afsbuild: the frames do not fit one animation file\n");
     return 1;
   }
@@ -143,9 +143,9 @@ int list(const Options& options) {
   std::vector<uint8_t> bytes;
   if (!readFile(path, kMaxAnimationFileSize, &bytes)) return 1;
   AnimationFileView view;
-  AnimationFileError error = parseAnimationFile(bytes.data(), bytes.size(), -1, &view);
+  AnimationFileError error = ParseAnimationFile(bytes.data(), bytes.size(), -1, &view);
   if (error != kAnimationFileOk) {
-    fprintf(stderr, "afsbuild: %s: %s\n", path.c_str(), animationFileErrorText(error));
+    fprintf(stderr, "afsbuild: %s: %s\n", path.c_str(), AnimationFileErrorText(error));
     return 1;
   }
   uint64_t loop = 0;

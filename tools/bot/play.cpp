@@ -69,9 +69,9 @@ uint32_t positionInterval() {
 
 void walkTo(Player& player, int32_t column, int32_t row) {
   player.direction =
-      BotFacing(CellX(player.x), CellY(player.y), column, row, player.direction);
+      botFacing(cellX(player.x), cellY(player.y), column, row, player.direction);
   player.bodyDirection = static_cast<float>(player.direction);
-  bot.walk = Walk{true, CellCentreX(column), CellCentreY(row), 0};
+  bot.walk = Walk{true, cellCentreX(column), cellCentreY(row), 0};
 }
 
 // One frame of the walk toward the target, one axis after the other, with the collisions of
@@ -93,7 +93,7 @@ void walkStep(Player& player, float factor) {
   if (step < 1.0f) return;
   float beforeX = player.x, beforeY = player.y;
   player.direction = direction;
-  MoveWithCollision(player, direction, step);
+  moveWithCollision(player, direction, step);
   if (player.x != beforeX || player.y != beforeY) {
     walk.blockedFrames = 0;
     return;
@@ -123,9 +123,9 @@ bool awaitingEcho() {
 }
 
 void requestBarrel(const Player& player) {
-  int32_t column = CellX(player.x), row = CellY(player.y);
+  int32_t column = cellX(player.x), row = cellY(player.y);
   if (world.round.barrelAt.get(column, row)) return;
-  SendBarrelRequest(player.id, player.strength, player.x, player.y, player.fuseTime);
+  sendBarrelRequest(player.id, player.strength, player.x, player.y, player.fuseTime);
   bot.request = BarrelRequest{true, column, row, rt::frame.now + kEchoWait};
   rt::logLine("BOT", "barrel asked for at cell %d,%d", column, row);
 }
@@ -135,7 +135,7 @@ void think(Player& player) {
   BotStyle style;
   style.eager = true;
   style.seeksItems = true;
-  BotDecision decision = DecideBot(player, playNow(), style);
+  BotDecision decision = decideBot(player, playNow(), style);
   if (decision.placeBarrel) requestBarrel(player);
   if (decision.walk) walkTo(player, decision.column, decision.row);
 }
@@ -145,12 +145,12 @@ void think(Player& player) {
 void leave(const char* why) {
   rt::logLine("BOT", "leaving: %s", why);
   say("powderbox-bot: %s leaves: %s\n", why);
-  LeaveSession();
+  leaveSession();
 }
 
 // The round just set up by the host. The set-up that follows a match's last round is no round
 // to play: game over comes right behind it.
-void roundStarted() {
+void newRoundSeen() {
   if (bot.roundNumber != 0) ++bot.roundsPlayed;
   bot.roundNumber = world.match.roundNumber;
   bot.walk = Walk{};
@@ -160,10 +160,10 @@ void roundStarted() {
     return;
   }
   rt::logLine("BOT", "round %d: playing as %d at cell %d,%d", world.match.roundNumber,
-              session.myId, world.localPlayer ? CellX(world.localPlayer->x) : -1,
-              world.localPlayer ? CellY(world.localPlayer->y) : -1);
+              session.myId, world.localPlayer ? cellX(world.localPlayer->x) : -1,
+              world.localPlayer ? cellY(world.localPlayer->y) : -1);
   if (!bot.chatted && !bot.options.chat.empty()) {
-    SendChatMessage(bot.options.chat);
+    sendChatMessage(bot.options.chat);
     bot.chatted = true;
   }
 }
@@ -199,7 +199,7 @@ bool scriptSaysLeave() {
 // last was due, not after it went out, so that the frame's length does not slow the rate down.
 void sendPosition() {
   uint32_t due = session.nextPositionAt;
-  SendPositionWhenDue();
+  sendPositionWhenDue();
   if (session.nextPositionAt == due) return;
   uint32_t next = due + positionInterval();
   if (due == 0 || !rt::timeAfter(next, rt::frame.now)) next = rt::frame.now + positionInterval();
@@ -213,20 +213,20 @@ void matchFrame() {
   }
   if (world.match.roundNumber != bot.roundNumber &&
       !(bot.roundNumber == 0 && world.match.roundNumber > world.match.rounds)) {
-    roundStarted();
+    newRoundSeen();
   }
   if (!world.round.items.empty()) bot.itemSeen = true;
   // The barrels burn and explode here as on every machine.
-  BarrelStep();
-  float factor = FrameFactor(rt::frame.now, &bot.lastStep);
+  barrelStep();
+  float factor = frameFactor(rt::frame.now, &bot.lastStep);
   if (Player* player = world.localPlayer; player && !player->dead) {
     think(*player);
     walkStep(*player, factor);
   }
   if (!world.localPlayer) return;
   sendPosition();
-  RemoteMovementStep();
-  PickUpItems();
+  remoteMovementStep();
+  pickUpItems();
 }
 
 void frame() {
@@ -249,9 +249,9 @@ void RequestBotLeave() { leaveRequested = true; }
 int PlayBot(const BotOptions& options) {
   bot = Bot{};
   bot.options = options;
-  NetPorts ports = ConfiguredPorts(options.portBase);
+  NetPorts ports = configuredPorts(options.portBase);
   rt::frame.now = rt::milliseconds();
-  if (!JoinSession(options.address, ports, options.name)) {
+  if (!joinSession(options.address, ports, options.name)) {
     fprintf(stderr, "powderbox-bot: cannot connect to %s on port %d\n", options.address.c_str(),
             ports.tcp);
     return kBotNoSession;
@@ -261,7 +261,7 @@ int PlayBot(const BotOptions& options) {
   uint64_t nextFrame = rt::microseconds();
   for (;;) {
     rt::frame.now = rt::milliseconds();
-    PollNetwork();
+    pollNetwork();
     if (!session.isConnected || !session.notice.empty()) break;
     frame();
     if (scriptSaysLeave()) return kBotEnded;

@@ -108,7 +108,7 @@ int create(const Command& c) {
   std::vector<std::pair<std::string, fs::path>> files;
   if (!collectFiles(c.operands[1], &files)) return kFailed;
   ArchiveWriter w;
-  beginArchive(w, c.options);
+  BeginArchive(w, c.options);
   uint64_t total = 0;
   for (const auto& [entry, path] : files) {
     std::vector<uint8_t> content;
@@ -117,12 +117,12 @@ int create(const Command& c) {
       return kFailed;
     }
     total += content.size();
-    if (!addArchiveFile(w, entry, content.data(), content.size())) {
+    if (!AddArchiveFile(w, entry, content.data(), content.size())) {
       failWith(rt::cp1252ToUtf8(w.failure));
       return kFailed;
     }
   }
-  if (!saveArchive(w, archivePath)) {
+  if (!SaveArchive(w, archivePath)) {
     failWith(rt::cp1252ToUtf8(w.failure));
     return kFailed;
   }
@@ -140,12 +140,12 @@ struct Listed {
 
 // Walks the tree below folder (a path from the root) and collects every file.
 void collectEntries(const std::string& folder, std::vector<Listed>* out) {
-  if (!examineArchiveFolder(0, folder.empty() ? "\\" : folder)) return;
+  if (!ExamineArchiveFolder(0, folder.empty() ? "\\" : folder)) return;
   std::vector<std::string> folders;
-  while (nextArchiveFile(0)) {
-    out->push_back({folder + "\\" + archiveFileName(0), archiveFileHeader(0)});
+  while (NextArchiveFile(0)) {
+    out->push_back({folder + "\\" + ArchiveFileName(0), ArchiveFileHeader(0)});
   }
-  while (nextArchiveFolder(0)) folders.push_back(archiveFolderName(0));
+  while (NextArchiveFolder(0)) folders.push_back(ArchiveFolderName(0));
   for (const std::string& name : folders) {
     // A name holding the separator could never be asked for; it is left out.
     if (name.find('\\') != std::string::npos || name == ".." || name.empty()) continue;
@@ -154,10 +154,10 @@ void collectEntries(const std::string& folder, std::vector<Listed>* out) {
 }
 
 bool openForReading(const Command& c) {
-  if (openArchive(0, absolutePath(c.operands[0]), c.options.password)) return true;
-  int32_t error = lastArchiveError();
+  if (OpenArchive(0, absolutePath(c.operands[0]), c.options.password)) return true;
+  int32_t error = LastArchiveError();
   failWith(c.operands[0] + ": " +
-           (error ? rt::cp1252ToUtf8(archiveErrorText(error)) : "missing or not an archive"));
+           (error ? rt::cp1252ToUtf8(ArchiveErrorText(error)) : "missing or not an archive"));
   return false;
 }
 
@@ -173,9 +173,9 @@ int list(const Command& c) {
            e.header.flags & kArchivePacked ? 'P' : '-',
            e.header.flags & kArchiveEnciphered ? 'E' : '-', e.header.crc, shown(e.path).c_str());
   }
-  bool ok = archiveDirectoryRead(0);
+  bool ok = ArchiveDirectoryRead(0);
   if (!ok) failWith(c.operands[0] + ": directory damaged");
-  closeArchive(0);
+  CloseArchive(0);
   return ok ? kOk : kFailed;
 }
 
@@ -184,23 +184,23 @@ int forEachEntry(const Command& c,
                  const std::function<bool(const Listed&, const std::vector<uint8_t>&)>& use) {
   if (!openForReading(c)) return kFailed;
   int failures = 0;
-  if (!archiveDirectoryRead(0)) {
+  if (!ArchiveDirectoryRead(0)) {
     failWith(c.operands[0] + ": directory damaged");
     ++failures;
   }
   std::vector<Listed> entries;
   collectEntries("", &entries);
   for (const Listed& e : entries) {
-    std::vector<uint8_t> content = readArchiveEntry(0, e.path);
+    std::vector<uint8_t> content = ReadArchiveEntry(0, e.path);
     if (content.empty()) {
-      failWith(shown(e.path) + ": " + rt::cp1252ToUtf8(archiveErrorText(archiveError(0))));
+      failWith(shown(e.path) + ": " + rt::cp1252ToUtf8(ArchiveErrorText(ArchiveError(0))));
       ++failures;
       continue;
     }
     content.resize(content.size() - 8);
     if (!use(e, content)) ++failures;
   }
-  closeArchive(0);
+  CloseArchive(0);
   printf("%s: %zu entries, %d failed\n", c.operands[0].c_str(), entries.size(), failures);
   return failures ? kFailed : kOk;
 }
