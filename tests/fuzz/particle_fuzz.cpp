@@ -10,16 +10,6 @@
 #include "render/particles.h"
 #include "runtime/screen.h"
 
-// The target links the engine without the resource loader; these stand in for its textures.
-namespace {
-rt::Handle fuzzDefaultTexture = 0;
-}
-rt::Map<ParticleTexture>& ParticleTextures() {
-  static rt::Map<ParticleTexture> textures;
-  return textures;
-}
-rt::Handle DefaultParticleTexture() { return fuzzDefaultTexture; }
-
 namespace {
 
 uint32_t fuzzNow = 0;
@@ -80,12 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool screen = rt::initScreenSystem(rt::Backend::Null);
   static std::vector<rt::DrawnQuad> drawn;
   if (!screen) return 0;
-  if (!fuzzDefaultTexture) {
-    const uint8_t white[4] = {255, 255, 255, 255};
-    rt::Handle image = rt::createImage(rt::kAnyNumber, 1, 1, white);
-    rt::Handle sprite = rt::createSpriteFromImage(rt::kAnyNumber, image);
-    rt::freeImage(image);
-    fuzzDefaultTexture = rt::createSprite3D(rt::kAnyNumber, sprite);
+  if (!DefaultParticleTexture()) {
+    CreateDefaultParticleTexture();
     InitParticles(640, 480, 10, &fuzzNow, &cameraX, &cameraY, true);
   }
   rt::setDrawRecorder(&drawn);

@@ -263,12 +263,14 @@ TEST_F(RoundsTest, EndOfTheMatchEmptiesTheWorldButKeepsThePlayers) {
   ASSERT_TRUE(startHostRound("Arena", 1, 60000));
   ASSERT_TRUE(placeBarrel(a->id, 2, a->x, a->y, 3000));
   ASSERT_TRUE(createItem(3, cellCentreX(1), cellCentreY(1), 0));
+  world.round.notices.append();
   a->strength = 9;
   endMatchWorld();
   EXPECT_EQ(mapColumns(), 1);
   EXPECT_EQ(world.round.box.columns(), 1);
   EXPECT_TRUE(world.round.barrels.empty());
   EXPECT_TRUE(world.round.items.empty());
+  EXPECT_TRUE(world.round.notices.empty());
   EXPECT_EQ(events.count(WorldEventType::kMatchEnded), 1u);
   EXPECT_TRUE(mapHeader().spawnPoints.empty());
   EXPECT_EQ(world.match.roundNumber, 0);
