@@ -96,8 +96,8 @@ struct MapRow {
 std::vector<MapRow> listMaps();
 
 // Host ("Send ServerData"): the round settings from a map of the list and the rounds and round
-// time given; the server data to everybody when a map is chosen. An empty or unknown name clears the
-// choice and sends nothing.
+// time given; the server data to everybody when a map is chosen. An empty or unknown name clears
+// the choice and sends nothing.
 void selectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds);
 // Host ("Start"): the first round on the chosen map, its round start to everybody, into the
 // game.
