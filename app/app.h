@@ -86,3 +86,5 @@ void QuickStartStep();
 // Once per game frame while trying a map, in the place of the host's round control: a new round
 // five seconds after fewer than two players are left alive, and the bots' decisions.
 void TryMapStep();
+// The tried map's match has ended (the player went back to the menus): its players go.
+void EndTryMap();

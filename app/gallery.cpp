@@ -1,5 +1,5 @@
-// The gallery: every loaded sprite, animation and typeface on a few pages, so that anyone can
-// look at the game's content. Left and Right (or a click) turn the pages, Escape ends.
+// The gallery: every loaded sprite, animation, typeface and widget on a few pages, so that anyone
+// can look at the game's content. Left and Right (or a click) turn the pages, Escape ends.
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "app/gallery.h"
 #include "data/config.h"
+#include "data/language.h"
 #include "data/resources.h"
 #include "render/animation.h"
 #include "render/lights.h"
@@ -21,6 +22,7 @@
 #include "runtime/log.h"
 #include "runtime/screen.h"
 #include "ui/screenshot.h"
+#include "ui/widgets.h"
 
 namespace {
 
@@ -33,6 +35,7 @@ constexpr uint32_t kPlayerColours[] = {0x2020E0, 0xF08080, 0x10D010, 0x10D0D0, 0
 struct GalleryPage {
   const char* title;
   void (*draw)(uint32_t elapsed);
+  const char* language = nullptr;  // the labels' language; nullptr: the configured one
 };
 
 void label(float x, float y, const std::string& text, uint32_t colour = kGrey) {
@@ -414,11 +417,180 @@ void drawEffects(uint32_t elapsed) {
   label(640, 740, rt::str(static_cast<int64_t>(Particles().count())) + " particles");
 }
 
+// ---- Widgets -------------------------------------------------------------------------------
+
+// Every widget kind in each of its states. The records are the page's own, not the manager's;
+// each frame runs a fresh copy of them with the mouse placed where the state needs it, so the
+// states hold still: a waiting key widget would otherwise take the next key pressed, and the
+// focused field whatever is typed.
+enum class Hand { kAway, kOver, kPressing };
+
+struct ShownWidget {
+  Widget widget;
+  const char* caption = "";    // a grey note above it
+  int handX = -1, handY = -1;  // where the mouse is while it runs
+  bool pressing = false;
+};
+
+// In drawing order: the open combo box's list and the message box last.
+using ShownWidgets = std::vector<ShownWidget>;
+ShownWidgets widgetPages[2];  // English, German
+
+// A widget made the game's way, then taken out of the manager's list.
+Widget keep(Widget* added) {
+  Widget w = *added;
+  RemoveWidget(added);
+  return w;
+}
+
+void show(ShownWidgets& page, Widget w, const char* caption = "", Hand hand = Hand::kAway) {
+  ShownWidget s{std::move(w), caption};
+  if (hand != Hand::kAway) {
+    s.handX = s.widget.x + s.widget.width / 2;
+    s.handY = s.widget.y + s.widget.height / 2;
+    s.pressing = hand == Hand::kPressing;
+  }
+  page.push_back(std::move(s));
+}
+
+void buildWidgets(ShownWidgets& page) {
+  show(page, keep(AddTitle(600, 110, Lang("Options"))), "Title, swinging in every 3 s");
+
+  show(page, keep(AddFrame(24, 298, 300, 88)), "Frame with check boxes and texts");
+  show(page, keep(AddCheckBox(40, 312, "blood")));
+  show(page, keep(AddText(76, 313, Lang("Blood"))));
+  Widget checked = keep(AddCheckBox(40, 350, "camera"));
+  checked.state = 1;
+  show(page, checked);
+  show(page, keep(AddText(76, 351, Lang("Free Camera"))));
+
+  show(page, keep(AddText(24, 426, Lang("Control Up"))));
+  Widget key = keep(AddKeyWidget(184, 418, 140, 36, "up"));
+  key.text = KeyName(config.controlUp);
+  show(page, key, "Key widgets: a key, and one waiting");
+  show(page, keep(AddText(24, 470, Lang("Control A"))));
+  Widget waiting = keep(AddKeyWidget(184, 462, 140, 36, "a"));
+  waiting.text = KeyName(config.controlA);
+  waiting.state = 1;
+  show(page, waiting);
+
+  show(page, keep(AddText(360, 298, Lang("Volume"))));
+  Widget volume = keep(AddTrackBar(480, 298, 180, 24, 0, 100, 1, "volume"));
+  volume.state = 70;
+  show(page, volume, "Track bar");
+  show(page, keep(AddText(360, 361, Lang("Name"))));
+  Widget name = keep(AddStringWidget(480, 352, 180, 40, "name"));
+  SetWidgetText(&name, "Default");
+  show(page, name, "Text field");
+  show(page, keep(AddText(360, 431, Lang("Server Name"))));
+  Widget server = keep(AddStringWidget(480, 422, 180, 40, "server"));
+  SetWidgetText(&server, "Default Server");
+  server.caret = static_cast<int32_t>(server.text.size());
+  server.state = 1;
+  show(page, server, "Focused, with its caret");
+  show(page, keep(AddText(360, 501, Lang("Rounds"))));
+  Widget rounds = keep(AddNumberWidget(480, 492, 180, 40, 1, 20, 1, "rounds"));
+  SetWidgetText(&rounds, "3");
+  show(page, rounds, "Numeric field");
+
+  show(page, keep(AddText(700, 305, Lang("Language"))));
+  Widget language = keep(AddComboBox(830, 298, 170, 36, "language"));
+  for (const char* name : {"English", "Deutsch"}) AddListRow(&language, name);
+  SetWidgetState(&language, static_cast<int32_t>(&page - widgetPages));
+  show(page, language, "Combo box");
+  show(page, keep(AddText(700, 375, Lang("Map"))));
+  Widget map = keep(AddComboBox(830, 368, 170, 36, "map"));
+  for (const char* name : {"Arena", "Market", "Nightfall", "Plains"}) AddListRow(&map, name);
+  SetWidgetState(&map, 1);
+  map.open = true;
+  show(page, map, "Open, the mouse over a map");
+
+  Widget players = keep(AddList(24, 552, 636, 196, "player"));
+  const char* heads[] = {"Player", "Points", "Kills", "Latency"};
+  for (int c = 0; c < 4; ++c) {
+    SetListColumn(&players, c, Lang(heads[c]), c ? 110 : 250, c ? 1.0f : 0.0f);
+  }
+  const char* names[] = {"Ada", "Brick", "Cinder", "Dusk", "Ember", "Flint",
+                         "Gale", "Hazel", "Ivo", "Juno", "Kestrel", "Lumen"};
+  for (int i = 0; i < 12; ++i) {
+    AddListRow(&players, std::string(names[i]) + "\t" + rt::str(30 - 2 * i) + "\t" +
+                             rt::str(12 - i) + "\t" + rt::str(20 + 7 * i) + " ms");
+  }
+  SetWidgetState(&players, 5);
+  players.state = 3;
+  show(page, players, "List: heads, 12 rows scrolled to the 4th, the 6th selected");
+
+  const char* states[] = {"Normal", "Hover", "Pressed", "Disabled"};
+  const char* labels[] = {"Start", "Connect", "Send", "Back"};
+  const Hand hands[] = {Hand::kAway, Hand::kOver, Hand::kPressing, Hand::kOver};
+  for (int i = 0; i < 4; ++i) {
+    Widget button = keep(AddButton(700 + i % 2 * 160, 570 + i / 2 * 80, 140, 40,
+                                   Lang(labels[i]), labels[i]));
+    button.disabled = i == 3;
+    show(page, button, states[i], hands[i]);
+  }
+
+  // The open combo box's list, as the manager's pass draws it over everything else.
+  Widget popup = map;
+  popup.kind = WidgetKind::kList;
+  popup.y += map.height;
+  popup.height = map.height * 3;
+  ShownWidget popupShown{popup};
+  popupShown.handX = popup.x + 50;
+  popupShown.handY = popup.y + 4 + 5 * static_cast<int>(TextHeight(kFontNormal, "|", 1)) / 2;
+  page.push_back(popupShown);
+
+  show(page, keep(AddMessageBox(Lang("Quit Question"), "quit\tstay")));
+}
+
+void drawWidgets(ShownWidgets& page, uint32_t elapsed) {
+  if (page.empty()) buildWidgets(page);
+  gui.pageEnteredAt = rt::frame.now - elapsed % 3000;
+  const MouseState remembered = mouse;
+  for (const ShownWidget& s : page) {
+    if (*s.caption) label(s.widget.x, s.widget.y - 18, s.caption);
+  }
+  for (const ShownWidget& s : page) {
+    Widget w = s.widget;
+    mouse = MouseState{};
+    mouse.x = s.handX;
+    mouse.y = s.handY;
+    mouse.left = s.pressing;
+    // The box centres itself and its dimming on the frame: a frame the size of the top left
+    // corner keeps both there, so that the widgets beside it stay readable.
+    if (w.kind == WidgetKind::kMessageBox) {
+      int width = rt::frame.width, height = rt::frame.height;
+      rt::frame.width = 520;
+      rt::frame.height = 260;
+      RunWidget(w);
+      rt::frame.width = width;
+      rt::frame.height = height;
+    } else {
+      RunWidget(w);
+    }
+  }
+  mouse = remembered;
+}
+
+void drawWidgetsEnglish(uint32_t elapsed) { drawWidgets(widgetPages[0], elapsed); }
+void drawWidgetsGerman(uint32_t elapsed) { drawWidgets(widgetPages[1], elapsed); }
+
+// Loads a page's language when it differs from the table's.
+void useLanguage(const char* language) {
+  static std::string loaded = config.language;
+  std::string wanted = language ? language : config.language;
+  if (wanted == loaded) return;
+  if (!LoadLanguage(LanguagePath(wanted))) LoadLanguage(LanguagePath("English"));
+  loaded = wanted;
+}
+
 const GalleryPage kPages[] = {
     {"Sprites", drawSprites},
     {"Animations", drawAnimations},
     {"Text", drawText},
     {"Particles and lights", drawEffects},
+    {"Widgets", drawWidgetsEnglish, "English"},
+    {"Widgets (Deutsch)", drawWidgetsGerman, "Deutsch"},
 };
 
 }  // namespace
@@ -429,6 +601,7 @@ void RunGallery(int firstPage) {
   int page = std::clamp(firstPage, 0, GalleryPageCount() - 1);
   uint32_t started = rt::milliseconds();
   rt::logLine("GALLERY", "page %d %s", page + 1, kPages[page].title);
+  useLanguage(kPages[page].language);
   for (;;) {
     CollectWindowEvents();
     rt::examineKeyboard();
@@ -442,6 +615,7 @@ void RunGallery(int firstPage) {
       page = (page + turn + GalleryPageCount()) % GalleryPageCount();
       started = rt::frame.now;
       rt::logLine("GALLERY", "page %d %s", page + 1, kPages[page].title);
+      useLanguage(kPages[page].language);
     }
     rt::clearScreen(0x283028);
     if (rt::beginDrawing()) {

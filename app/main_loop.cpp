@@ -19,6 +19,8 @@
 #include "ui/chat_box.h"
 #include "ui/menu.h"
 #include "ui/screenshot.h"
+#include "ui/title_bar.h"
+#include "ui/widgets.h"
 #include "world/barrels.h"
 #include "world/events.h"
 #include "world/items.h"
@@ -26,9 +28,6 @@
 #include "world/world.h"
 
 namespace {
-
-constexpr int kTitleBarHeight = 28;
-constexpr int kTitleBarButtons = 256;  // the right end of the title strip holds its buttons
 
 bool isMouseButton(int code) {
   return code == rt::kEventLeftDown || code == rt::kEventLeftUp || code == rt::kEventRightDown ||
@@ -44,10 +43,18 @@ bool inTitleStrip(const rt::WindowEvent& e) {
 uint32_t lastRateLog = 0;
 
 // The main loop's state follows the world: a round start enters the game, the match's end
-// leaves it.
+// leaves it (and with it a tried map).
 void followMatch(const WorldEvent& event) {
   if (event.type == WorldEventType::kRoundStarted) app.inGame = true;
-  if (event.type == WorldEventType::kMatchEnded) app.inGame = false;
+  if (event.type != WorldEventType::kMatchEnded) return;
+  app.inGame = false;
+  CloseQuitQuestion();
+  EndTryMap();
+}
+
+// The camera keys, none while the chat input has them.
+CameraKeys cameraKeys(bool actionReleased) {
+  return ChatInputActive() ? CameraKeys{} : ReadCameraKeys(actionReleased);
 }
 
 }  // namespace
@@ -90,10 +97,11 @@ void MenuPass() {
   QuickStartStep();
   CollectWindowEvents();
   rt::examineKeyboard();
-  MenuFrame();
+  MenuResult result = MenuFrame(app.window, app.title);
+  rt::setTextInput(gui.textFocus);
   CheckScreenshotKey();
   rt::flipScreen();
-  if (rt::frame.closeRequested) QuitGame();
+  if (result == MenuResult::kQuit || rt::frame.closeRequested) QuitGame();
 }
 
 void GamePass() {
@@ -103,27 +111,34 @@ void GamePass() {
   if (!app.inGame) return;
   CollectWindowEvents();
   rt::examineKeyboard();
+  UpdateMouse();
 
   rt::clearScreen(0);
+  TitleBarChoice choice = TitleBarChoice::kNothing;
   if (rt::beginDrawing()) {
     // The world from the ground up, the barrels' fuses and blasts in their place, then the HUD
-    // (with the score table while its key is held) and the chat box.
+    // (with the score table while its key is held), the chat box and the title bar on top.
     DrawWorldBelowPlayers();
     barrelStep();
     DrawWorldFromPlayers();
     DrawHud(ScoreKeyHeld());
     UpdateChatBox();
+    choice = TitleBarFrame(app.window, app.title, true);
     rt::endDrawing();
   }
+  rt::setTextInput(gui.textFocus);
+  if (choice == TitleBarChoice::kQuit) QuitGame();
+  if (!app.inGame) return;
   UpdateWorldSounds();
   // Round control on the host; a tried map has its own.
   hostRoundControl();
   if (!app.inGame) return;
   TryMapStep();
-  // The local player moves (unless the chat input is open), then the camera follows.
-  bool actionReleased = ReadActionReleased();
-  if (!ChatInputActive()) localMovementStep(ReadMoveKeys());
-  UpdateCamera(ReadCameraKeys(actionReleased));
+  // The local player moves (it stands while the chat input has the keys), then the camera
+  // follows.
+  bool actionReleased = ReadActionReleased() && !ChatInputActive();
+  localMovementStep(ChatInputActive() ? MoveKeys{} : ReadMoveKeys());
+  UpdateCamera(cameraKeys(actionReleased));
   // With a local player: the position message when due, the remote players, a barrel on
   // request and the items it touches.
   if (world.localPlayer) {

@@ -85,6 +85,12 @@ void hostStep() {
 
 void clientStep() {
   if (session.isConnected && session.notice.empty()) return;
+  if (session.notice.empty()) {
+    // The player left by choice and stays in the menus.
+    rt::logLine("QUICK", "the session was left; staying in the menus");
+    quick.active = false;
+    return;
+  }
   rt::logLine("QUICK", "the session has ended; ending");
   end(0);
 }
@@ -105,7 +111,10 @@ bool StartQuickSession(const Options& options) {
 
 void QuickStartStep() {
   if (!quick.active || app.inGame) return;
-  if (quick.hosting) {
+  if (quick.hosting && !session.isHost) {
+    rt::logLine("QUICK", "the session was closed; staying in the menus");
+    quick.active = false;
+  } else if (quick.hosting) {
     hostStep();
   } else {
     clientStep();

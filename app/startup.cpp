@@ -17,6 +17,7 @@
 #include "runtime/network.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
+#include "ui/chat_box.h"
 #include "world/world.h"
 
 AppState app;
@@ -102,8 +103,10 @@ bool StartUp(const Options& options) {
   // Built-in pictures and the data archives; "Default" draws the built-in picture.
   LoadResources();
   ParticleTypeByName("Default")->texture = DefaultParticleTexture();
-  // Key names, now that the screen is up and the keyboard layout is known.
+  // Key names, now that the screen is up and the keyboard layout is known; the chat input at the
+  // foot of the screen.
   FillKeyNames();
+  chatBox.input = ChatInputField(rt::frame.height);
   rt::setFrameRate(80);
   // Lights and particles, both seeing the frame clock and the camera; then everything that
   // follows the world's events.

@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "data/config.h"
+#include "net/session.h"
 #include "render/world_render.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
@@ -126,6 +127,15 @@ bool StartTryMap(const Options& options) {
   }
   trying.active = true;
   return true;
+}
+
+void EndTryMap() {
+  if (!trying.active) return;
+  trying = TryMap{};
+  setRuleMessages({});
+  setCellBurntHook(nullptr);
+  removeAllPlayers();
+  world.isHost = false;
 }
 
 void TryMapStep() {

@@ -84,6 +84,11 @@ void startRoundAndAnnounce() {
 
 }  // namespace
 
+std::recursive_mutex& lobbyLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 NetPorts configuredPorts(int32_t portBase) {
   NetPorts ports;
   ports.icp = portBase > 0 ? portBase : config.icpPort;

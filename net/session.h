@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ struct Session {
 extern Session session;
 
 inline constexpr size_t kLobbyChatRows = 100;
+
+// The lobby lock: the menu frame holds it around its widgets and its actions, and the threads of
+// the server search take it while they change what the lobby pages show.
+std::recursive_mutex& lobbyLock();
 
 // ---- Creating, joining, leaving -------------------------------------------------------------
 

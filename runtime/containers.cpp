@@ -302,4 +302,10 @@ std::string utf8ToCp1252(const std::string& text, char replacement) {
   return out;
 }
 
+std::string typedText(const std::string& utf8) {
+  std::string out = utf8ToCp1252(utf8, '\0');
+  std::erase(out, '\0');
+  return out;
+}
+
 }  // namespace rt

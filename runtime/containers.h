@@ -193,5 +193,8 @@ std::string getExtensionPart(const std::string& path);
 // Windows-1252 <-> UTF-8, for text typed on the keyboard, log lines and tools.
 std::string cp1252ToUtf8(const std::string& text);
 std::string utf8ToCp1252(const std::string& text, char replacement = '?');
+// Text the user typed or pasted: a character without a Windows-1252 code is dropped, so that a
+// name never holds a character nobody typed.
+std::string typedText(const std::string& utf8);
 
 }  // namespace rt

@@ -26,6 +26,15 @@ std::string keyName(int key);
 int keyCodeFromScancode(int sdlScancode);
 int scancodeFromKeyCode(int key);
 
+// Text entry. The platform's text input (an input method or an on-screen keyboard) is on only
+// while a text field has the focus; typed text arrives as kEventChar window events in
+// Windows-1252, and a character without a Windows-1252 code is dropped.
+void setTextInput(bool on);
+bool textInputOn();
+// The clipboard's text in Windows-1252, characters without a code dropped; "" when empty.
+std::string clipboardText();
+void setClipboardText(const std::string& cp1252);
+
 // Mouse, from the main window's events.
 int mouseX();
 int mouseY();

@@ -122,7 +122,7 @@ struct LineParser {
     if (!typed.empty()) typed.remove_prefix(1);
     if (typed.empty()) return "expected text <characters>";
     add(time, Action::Text);
-    out->back().text = utf8ToCp1252(std::string(typed));
+    out->back().text = typedText(std::string(typed));
     return "";
   }
 

@@ -68,6 +68,7 @@ struct ScreenSystem {
   Pacing pacing;
   int sourceBlend = 5, destinationBlend = 6;
   std::vector<DrawnQuad>* recorder = nullptr;
+  bool textInput = false;  // backends start with the platform's text entry off
   std::mutex eventMutex;
   std::deque<WindowEvent> events;
   ObjectTable<Window> windows;
@@ -160,6 +161,7 @@ bool initScreenSystem(Backend backend) {
   s.pacing = Pacing{};
   s.sourceBlend = 5;
   s.destinationBlend = 6;
+  s.textInput = false;
   return true;
 }
 
@@ -224,6 +226,25 @@ void setWindowTitle(uint32_t window, const std::string& title) {
 bool windowVisible(uint32_t window) {
   Window* w = windows().find(window);
   return w && screenSystem().backend->windowVisible(w->native);
+}
+
+// ---- Text entry --------------------------------------------------------------------------
+
+void setTextInput(bool on) {
+  ScreenSystem& s = screenSystem();
+  if (on == s.textInput) return;
+  s.textInput = on;
+  s.backend->setTextInput(on);
+}
+
+bool textInputOn() { return screenSystem().textInput; }
+
+std::string clipboardText() {
+  return typedText(screenSystem().backend->clipboardText());
+}
+
+void setClipboardText(const std::string& cp1252) {
+  screenSystem().backend->setClipboardText(cp1252ToUtf8(cp1252));
 }
 
 // ---- Events ------------------------------------------------------------------------------

@@ -13,6 +13,8 @@
 //                              alpha and the Direct3D blend pair; destination alpha must read 1
 //   clear, canDraw, present, readPixels (RGBA, back buffer before present)
 //   pumpEvents                 feeds pushWindowEvent and the key and mouse states
+//   setTextInput               the platform's text entry (input method) on or off
+//   clipboardText / setClipboardText   the clipboard as UTF-8
 //   messageBox
 // and returns it from a function declared below; initScreenSystem picks it.
 #pragma once
@@ -59,6 +61,9 @@ struct ScreenBackend {
   void (*present)();
   bool (*readPixels)(int x, int y, int width, int height, uint8_t* rgba);
   void (*pumpEvents)();
+  void (*setTextInput)(bool on);
+  std::string (*clipboardText)();
+  void (*setClipboardText)(const std::string& utf8);
   void (*messageBox)(const std::string& caption, const std::string& text);
 };
 

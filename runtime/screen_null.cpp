@@ -46,6 +46,15 @@ bool canDraw() { return true; }
 void present() {}
 bool readPixels(int, int, int, int, uint8_t*) { return false; }
 void pumpEvents() {}
+void setTextInput(bool) {}
+
+// Without a display the clipboard is this process's own.
+std::string& clipboard() {
+  static std::string text;
+  return text;
+}
+std::string clipboardText() { return clipboard(); }
+void setClipboardText(const std::string& utf8) { clipboard() = utf8; }
 
 }  // namespace headless
 }  // namespace
@@ -73,6 +82,9 @@ const ScreenBackend& nullScreenBackend() {
       .present = headless::present,
       .readPixels = headless::readPixels,
       .pumpEvents = headless::pumpEvents,
+      .setTextInput = headless::setTextInput,
+      .clipboardText = headless::clipboardText,
+      .setClipboardText = headless::setClipboardText,
       .messageBox = messageToStderr,
   };
   return backend;

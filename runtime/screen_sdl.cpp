@@ -84,7 +84,8 @@ bool init() {
   SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 0);
   SDL_SetHint(SDL_HINT_RENDER_BATCHING, "1");
   SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
-  SDL_StartTextInput();
+  // The platform's text entry (an input method, an on-screen keyboard) only while a field wants it.
+  SDL_StopTextInput();
   state = SdlState{};
   state.blendModes.fill(SDL_BLENDMODE_INVALID);
   state.initialised = true;
@@ -330,8 +331,25 @@ void keyEvent(const SDL_KeyboardEvent& key, bool down) {
 }
 
 void textEvent(const SDL_TextInputEvent& text) {
-  for (unsigned char c : utf8ToCp1252(text.text)) push(kEventChar, c);
+  for (unsigned char c : typedText(text.text)) push(kEventChar, c);
 }
+
+void setTextInput(bool on) {
+  if (on) {
+    SDL_StartTextInput();
+  } else {
+    SDL_StopTextInput();
+  }
+}
+
+std::string clipboardText() {
+  char* text = SDL_GetClipboardText();
+  std::string utf8 = text ? text : "";
+  SDL_free(text);
+  return utf8;
+}
+
+void setClipboardText(const std::string& utf8) { SDL_SetClipboardText(utf8.c_str()); }
 
 void buttonEvent(const SDL_MouseButtonEvent& button, bool down) {
   moveMouse(SDL_GetWindowFromID(button.windowID), button.x, button.y);
@@ -424,6 +442,9 @@ const ScreenBackend& sdlScreenBackend() {
       .present = sdl::present,
       .readPixels = sdl::readPixels,
       .pumpEvents = sdl::pumpEvents,
+      .setTextInput = sdl::setTextInput,
+      .clipboardText = sdl::clipboardText,
+      .setClipboardText = sdl::setClipboardText,
       .messageBox = sdl::messageBox,
   };
   return backend;

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "audio/audio.h"
+#include "net/protocol.h"
+#include "net/session.h"
 #include "data/language.h"
 #include "render/typeface.h"
 #include "runtime/clock.h"
@@ -15,6 +17,7 @@ ChatBox chatBox;
 namespace {
 
 constexpr size_t kNameLength = 32;
+constexpr int kKeyEscape = 1, kKeyReturn = 28, kKeyPadEnter = 156;
 
 void keepVisible(ChatBox& box) {
   box.alpha = box.startAlpha;
@@ -64,6 +67,34 @@ void drawLines(ChatBox& box) {
   }
 }
 
+void closeInput(ChatBox& box) {
+  box.inputVisible = false;
+  box.input.state = 0;
+  box.input.text.clear();
+  box.input.caret = 0;
+  box.input.scroll = 0;
+}
+
+// Return opens the input when it is closed, and is taken from the frame so that the field does
+// not see it as its own; Escape closes it and forgets what was typed.
+void openOrCloseInput(ChatBox& box) {
+  std::vector<rt::WindowEvent>& events = rt::frame.events;
+  for (auto it = events.begin(); it != events.end(); ++it) {
+    if (it->code != rt::kEventKeyDown) continue;
+    if (!box.input.state && (it->param == kKeyReturn || it->param == kKeyPadEnter)) {
+      box.inputVisible = true;
+      box.input.state = 1;
+      box.input.y = rt::frame.height - 50;
+      events.erase(it);
+      return;
+    }
+    if (box.input.state && it->param == kKeyEscape) {
+      closeInput(box);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 ChatLine* AddChatLine() {
@@ -79,18 +110,34 @@ void AddChatSegment(ChatLine* line, std::string_view text, uint32_t colour) {
   line->segments.push_back({cut(text, kChatSegmentLimit), colour & 0xFFFFFF});
 }
 
+Widget ChatInputField(int screenHeight) {
+  Widget input = MakeStringWidget(10, screenHeight - 50, 400, 40, "Send Text");
+  input.frameAlpha = 128;
+  return input;
+}
+
 void UpdateChatBox() {
   ChatBox& box = chatBox;
+  gui.textFocus = false;
   // While somebody types, the history stays on screen.
   if (box.inputVisible) keepVisible(box);
-  // The input field's keys go here: Return opens and focuses it, Escape closes and empties it.
+  openOrCloseInput(box);
   if (rt::timeBefore(box.fadeAt, rt::frame.now) && box.alpha > 0) {
     box.alpha = std::max(box.alpha - 1.0f, 0.0f);
   }
   dropOldLines(box);
   if (box.alpha > 0) drawLines(box);
-  // The input field runs here: once Return has submitted a non-empty text it goes out as a chat
-  // message while connected, and the field closes and empties.
+  if (!box.inputVisible) return;
+  RunWidget(box.input);
+  // Nobody reads further than a line's limit, so nobody types further either.
+  if (box.input.text.size() > kChatSegmentLimit) {
+    box.input.text.resize(kChatSegmentLimit);
+    box.input.caret = std::min<int32_t>(box.input.caret, kChatSegmentLimit);
+  }
+  if (box.input.state) return;
+  // Return has submitted it: the line goes to the host, which echoes it to everybody.
+  if (!box.input.text.empty() && session.isConnected) sendChatMessage(box.input.text);
+  closeInput(box);
 }
 
 bool ChatInputActive() { return chatBox.inputVisible; }

@@ -1,7 +1,7 @@
 // The chat box of a match: the message lines over the left of the world (kills, chat, players
 // who left), each line a row of coloured pieces of text, and the input field under them. A new
 // line plays the chat sound and makes the lines visible; ten seconds later they fade out, one
-// alpha step per frame.
+// alpha step per frame. Return opens the input and sends what was typed; Escape closes it.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/containers.h"
+#include "ui/widgets.h"
 #include "world/events.h"
 
 struct PlayerWire;
@@ -28,6 +29,9 @@ struct ChatLine {
   std::vector<ChatSegment> segments;  // drawn one after another from the left
 };
 
+// The input field for a screen of this height.
+Widget ChatInputField(int screenHeight);
+
 struct ChatBox {
   uint32_t typeface = 1;          // "Normal"
   int32_t x = 0, y = 460;         // origin: the top of the highest row
@@ -36,8 +40,8 @@ struct ChatBox {
   float alpha = 0;
   uint32_t fadeAt = 0;
   rt::List<ChatLine> lines;       // oldest first
-  // The input field (a string widget at (10, screen height - 50), 400 x 40, kept out of the
-  // widget list) comes with the widget set; until then it is never shown.
+  // A text field of its own, kept out of the widget list, at the bottom left of the screen.
+  Widget input = ChatInputField(768);
   bool inputVisible = false;
 };
 
@@ -53,9 +57,10 @@ ChatLine* AddChatLine();
 void AddChatSegment(ChatLine* line, std::string_view text, uint32_t colour);
 inline constexpr size_t kChatSegmentLimit = 512;
 
-// Once per game frame, after the HUD: keeps the lines visible while the input is open, fades
-// them once their time is up, drops the oldest beyond the limit and draws the rest, the newest
-// on the bottom row.
+// Once per game frame, after the HUD: opens or closes the input on Return and Escape, keeps the
+// lines visible while it is open, fades them once their time is up, drops the oldest beyond the
+// limit and draws the rest, the newest on the bottom row; then runs the input, and sends its text
+// as a chat line once Return has submitted it.
 void UpdateChatBox();
 // While the input field is open the keys belong to it and the local player stands still.
 bool ChatInputActive();

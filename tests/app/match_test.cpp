@@ -343,6 +343,53 @@ TEST_F(MatchTest, TwoRoundsBetweenAHostAWindowAndTwoBots) {
   EXPECT_TRUE(has(window, "QUICK", "the session has ended")) << raw("window");
 }
 
+// The controls of a match in a real window: the chat opened with Return, a line typed and sent
+// and seen by the others, the quit question opened from the title bar and answered "None", and
+// the title bar's way back to the menus.
+TEST_F(MatchTest, ChatQuitQuestionAndMainMenuInAWindow) {
+  if (!test::startXvfb()) GTEST_SKIP() << "Xvfb is not installed";
+  int base = freePortBase();
+  ASSERT_NE(base, 0);
+  std::string ports = std::to_string(base);
+  test::writeFile(dir.file("window.txt"),
+                  "5000 key tap 28\n"
+                  "5300 text hello from the window\n"
+                  "5700 key tap 28\n"
+                  "6500 mouse move 1008 14\n6600 mouse click left\n"  // "x"
+                  "7500 mouse move 600 404\n7600 mouse click left\n"  // "None"
+                  "8500 mouse move 800 14\n8600 mouse click left\n"   // "Main Menu"
+                  "10000 close\n");
+  std::vector<Child> children;
+  children.push_back(spawn(dir, "host",
+                           {game(), "--headless", "--data", test::binaryDir(), "--host", "--map",
+                            "Arena", "--rounds", "1", "--once", "--start-with", "2",
+                            "--port-base", ports, "--log", dir.file("host.log")},
+                           env()));
+  ASSERT_TRUE(waitForText(dir.file("host.log"), "SESSION hosting", 30000)) << raw("host");
+  children.push_back(spawn(dir, "window",
+                           {game(), "--data", test::binaryDir(), "--connect", "127.0.0.1",
+                            "--port-base", ports, "--name", "Window", "--input-script",
+                            dir.file("window.txt"), "--log", dir.file("window.log")},
+                           env()));
+  // Once the bot leaves too, the empty host ends its one round and, with --once, itself.
+  children.push_back(spawn(dir, "bot",
+                           plus(botArgs("bot", base), {"--play", "still", "--leave-after", "16"}),
+                           env()));
+  ASSERT_TRUE(waitAll(children, kMatchTimeoutMs)) << raw("window");
+  for (const Child& c : children) {
+    EXPECT_EQ(exitCode(c), 0) << c.name << "\n" << test::readFile(c.errors);
+    EXPECT_EQ(sanitizerReport(c), "") << c.name;
+  }
+  std::vector<Line> window = log("window");
+  EXPECT_TRUE(has(window, "ROUND", "start 1 map Arena")) << raw("window");
+  EXPECT_TRUE(has(log("bot"), "CHAT", "Window: hello from the window")) << raw("bot");
+  EXPECT_TRUE(has(log("host"), "CHAT", "Window: hello from the window")) << raw("host");
+  EXPECT_TRUE(has(window, "MENU", "quit question answered \"None\"")) << raw("window");
+  EXPECT_TRUE(has(window, "MENU", "back to the menus from the match")) << raw("window");
+  EXPECT_TRUE(has(window, "SESSION", "left")) << raw("window");
+  EXPECT_TRUE(has(window, "MENU", "action \"Multiplayer\"")) << raw("window");
+}
+
 TEST_F(MatchTest, BotsLeaveWhenToldAndFailWithoutAHost) {
   int base = freePortBase();
   ASSERT_NE(base, 0);

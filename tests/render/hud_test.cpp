@@ -14,7 +14,6 @@
 #include "data/resources.h"
 #include "render/particles.h"
 #include "render/typeface.h"
-#include "render/typeface_file.h"
 #include "render/world_effects.h"
 #include "runtime/frame.h"
 #include "runtime/screen.h"
@@ -24,19 +23,6 @@
 namespace {
 
 constexpr int W = 1024, H = 768;
-
-// Typeface 1 with a few characters, each 10 pixels wide.
-std::vector<uint8_t> testTypeface() {
-  rt::Pixels pixels{16, 16, std::vector<uint8_t>(16 * 16 * 4, 255)};
-  std::vector<uint8_t> png;
-  EXPECT_TRUE(rt::encodePng(pixels, &png));
-  TypefaceFile file;
-  for (char c : std::string("AB0123456789.:/- ")) {
-    file.glyphs.push_back({static_cast<uint8_t>(c), 0, 0, 10, 12, 0, 0, 8, 14});
-  }
-  file.picture = png;
-  return WriteTypefaceFile(file);
-}
 
 uint32_t swapRedBlue(uint32_t bgr) {
   return (bgr & 0xFF) << 16 | (bgr & 0xFF00) | (bgr >> 16 & 0xFF);
@@ -63,7 +49,8 @@ class HudTest : public ::testing::Test {
     makeSprite(kSpriteFuse, 32);
     makeSprite(kSpriteKillsList, 512);
     for (int32_t n : {kSpriteIconFire, kSpriteIconFuse, kSpriteIconBarrel}) makeSprite(n, 48);
-    ASSERT_TRUE(LoadTypefaceFromMemory(kFontNormal, testTypeface()));
+    std::vector<unsigned char> font = test::tenPixelTypeface("AB0123456789.:/- ");
+    ASSERT_TRUE(LoadTypefaceFromMemory(kFontNormal, font));
     test::writeFile(dir.file("Test.ini"),
                     "Round = A\nName = AB\nKills = B\nSelfKills = BA\nDeath = AA\nPoints = BB\n"
                     "Bomb Increase = AB\nBomb Time Decrease = B\n");

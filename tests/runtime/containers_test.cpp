@@ -124,6 +124,12 @@ TEST(CodePage, UnmappableAndMalformedInputIsReplaced) {
   EXPECT_EQ(rt::utf8ToCp1252(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
+TEST(CodePage, TypedTextDropsWhatHasNoByte) {
+  EXPECT_EQ(rt::typedText("\u00E4\u20AC\u00DF"), "\xE4\x80\xDF");
+  EXPECT_EQ(rt::typedText("A\u2713B"), "AB");
+  EXPECT_EQ(rt::typedText("A\xC3"), "A");  // cut short
+}
+
 // Records that hold lists are created by copying a fresh record into a list: the copy's current
 // position must belong to the copy.
 TEST(List, CopiedAndMovedListsKeepTheirOwnPosition) {

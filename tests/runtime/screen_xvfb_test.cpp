@@ -167,6 +167,14 @@ TEST_F(SdlScreenTest, GlyphPlacedHalfAPixelUpLeftHitsTexelsExactly) {
   EXPECT_EQ(rt::grabScreen(-1, 60, 60, 8, 8), 0u);  // reaches past the screen
 }
 
+// The system's clipboard may hold any character; the game takes those Windows-1252 has.
+TEST_F(SdlScreenTest, ClipboardTextKeepsOnlyCharactersWithACode) {
+  ASSERT_EQ(SDL_SetClipboardText("A\u2713B\u00E4"), 0);
+  EXPECT_EQ(rt::clipboardText(), "AB\xE4");
+  rt::setClipboardText("\xE4\x80");
+  EXPECT_EQ(rt::clipboardText(), "\xE4\x80");
+}
+
 TEST_F(SdlScreenTest, FreedSpriteLeavesItsQuadHarmless) {
   rt::Handle quad = solidQuad(255, 255, 255, 255);
   rt::freeSprite(rt::sprite3DTexture(quad));

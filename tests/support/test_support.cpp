@@ -1,6 +1,8 @@
 #include "support/test_support.h"
 
 #include "app/leak_suppressions.h"
+#include "render/typeface_file.h"
+#include "runtime/screen.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -28,6 +30,18 @@ TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
+}
+
+std::vector<unsigned char> tenPixelTypeface(const std::string& characters) {
+  rt::Pixels pixels{16, 16, std::vector<uint8_t>(16 * 16 * 4, 255)};
+  std::vector<uint8_t> png;
+  rt::encodePng(pixels, &png);
+  TypefaceFile file;
+  for (char c : characters) {
+    file.glyphs.push_back({static_cast<uint8_t>(c), 0, 0, 10, 12, 0, 0, 8, 14});
+  }
+  file.picture = png;
+  return WriteTypefaceFile(file);
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {

@@ -32,6 +32,10 @@ bool startXvfb();
 std::string sourceDir();  // the repository
 std::string binaryDir();  // the build tree that holds the executables and Data
 
+// The bytes of a typeface file whose glyphs, for these characters only, are 10 pixels wide with a
+// baseline of 12, cut from a white picture.
+std::vector<unsigned char> tenPixelTypeface(const std::string& characters);
+
 // Runs a command and returns its exit status, standard output in *output when given.
 int runCommand(const std::string& command, std::string* output = nullptr);
 

@@ -10,26 +10,12 @@
 
 #include "data/language.h"
 #include "render/typeface.h"
-#include "render/typeface_file.h"
 #include "runtime/frame.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
 #include "world/world.h"
 
 namespace {
-
-// Typeface 1: every glyph 10 pixels wide, " " with a baseline of 12, so lines are 12 apart.
-std::vector<uint8_t> testTypeface() {
-  rt::Pixels pixels{16, 16, std::vector<uint8_t>(16 * 16 * 4, 255)};
-  std::vector<uint8_t> png;
-  EXPECT_TRUE(rt::encodePng(pixels, &png));
-  TypefaceFile file;
-  for (char c : std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZ ")) {
-    file.glyphs.push_back({static_cast<uint8_t>(c), 0, 0, 10, 12, 0, 0, 8, 14});
-  }
-  file.picture = png;
-  return WriteTypefaceFile(file);
-}
 
 float row(int r) { return 460.0f + 12.0f * static_cast<float>(r); }
 
@@ -44,7 +30,8 @@ class ChatBoxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
-    ASSERT_TRUE(LoadTypefaceFromMemory(1, testTypeface()));
+    std::vector<unsigned char> font = test::tenPixelTypeface("ABCDEFGHIJKLMNOPQRSTUVWXYZ ");
+    ASSERT_TRUE(LoadTypefaceFromMemory(1, font));
     rt::frame.width = 1024;
     rt::frame.now = 20000;
     chatBox = ChatBox{};

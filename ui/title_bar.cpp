@@ -1,0 +1,112 @@
+#include "ui/title_bar.h"
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "data/language.h"
+#include "data/resources.h"
+#include "net/session.h"
+#include "render/typeface.h"
+#include "runtime/frame.h"
+#include "runtime/log.h"
+#include "runtime/screen.h"
+#include "ui/menu.h"
+#include "ui/widgets.h"
+#include "world/rounds.h"
+
+namespace {
+
+constexpr uint32_t kBarColour = 0x808080;
+constexpr int kButtonWidth = 32;
+constexpr int kIconSize = 28;
+
+std::optional<Widget> quitQuestion;
+
+// A button of the bar: its label in the colour of its state; true when it was clicked.
+bool barButton(int x, int width, std::string_view label, float scale, float rise = 0) {
+  uint32_t colour = kWidgetNormal;
+  bool clicked = WidgetClicked(x, 0, width, kTitleBarHeight, &colour);
+  float left = x + (width - TextWidth(kFontNormal, label, scale)) / 2;
+  float top = (kTitleBarHeight - TextHeight(kFontNormal, label, scale)) / 2 - rise;
+  DrawText(kFontNormal, std::round(left), std::round(top), label, 255, colour, scale, 0);
+  return clicked;
+}
+
+void drawBar(std::string_view title) {
+  int width = rt::frame.width;
+  if (rt::sprite3DExists(kSpriteTitle)) {
+    TintSprite3D(kSpriteTitle, kBarColour);
+    rt::sizeSprite3D(kSpriteTitle, static_cast<float>(width), kTitleBarHeight);
+    rt::displaySprite3D(kSpriteTitle, 0, 0, 255);
+  }
+  if (rt::sprite3DExists(kSpriteBarrelSmall)) {
+    float oldWidth = rt::sprite3DWidth(kSpriteBarrelSmall);
+    float oldHeight = rt::sprite3DHeight(kSpriteBarrelSmall);
+    rt::sizeSprite3D(kSpriteBarrelSmall, kIconSize, kIconSize);
+    rt::displaySprite3D(kSpriteBarrelSmall, 8, 0, 255);
+    rt::sizeSprite3D(kSpriteBarrelSmall, oldWidth, oldHeight);
+  }
+  DrawText(kFontNormal, 48, 4, title, 255, kBarColour, 0.75f, 0);
+}
+
+Widget makeQuitQuestion() {
+  Widget question;
+  question.kind = WidgetKind::kMessageBox;
+  question.width = rt::frame.width;
+  question.height = rt::frame.height;
+  question.text = Lang("Quit Question");
+  question.action = "Quit\tNone";
+  return question;
+}
+
+// Back to the menus on the multiplayer page: a session is left properly, and a match without
+// one (a tried map) simply ends.
+void leaveMatch() {
+  rt::logLine("MENU", "back to the menus from the match");
+  CloseQuitQuestion();
+  leaveSession();
+  if (world.match.running) endMatchWorld();
+  menu.currentMenu = "Multiplayer";
+}
+
+}  // namespace
+
+TitleBarChoice TitleBarFrame(uint32_t window, std::string_view title, bool inMatch) {
+  drawBar(title);
+  int width = rt::frame.width;
+  // The underscore lies on the line's foot: raised, it reads as the minimise sign.
+  if (barButton(width - 64, kButtonWidth, "_", 1.0f, 8)) rt::minimizeWindow(window);
+  bool close = barButton(width - 32, kButtonWidth, "x", 1.3f);
+  if (!inMatch) {
+    if (close && !gui.modal) {
+      menu.currentMenu = "Quit ?";
+      gui.action = "Quit ?";
+    }
+    return TitleBarChoice::kNothing;
+  }
+  std::string back = Lang("Main Menu");
+  int backWidth = static_cast<int>(std::lround(TextWidth(kFontNormal, back, 1.0f))) + 16;
+  if (barButton(width - kTitleBarButtons, backWidth, back, 1.0f)) {
+    leaveMatch();
+    return TitleBarChoice::kNothing;
+  }
+  if (close && !quitQuestion) {
+    rt::logLine("MENU", "quit question");
+    quitQuestion = makeQuitQuestion();
+  }
+  if (!quitQuestion) return TitleBarChoice::kNothing;
+  gui.action.clear();
+  RunWidget(*quitQuestion);
+  std::string answer = gui.action;
+  gui.action.clear();
+  if (answer.empty()) return TitleBarChoice::kNothing;
+  rt::logLine("MENU", "quit question answered \"%s\"", answer.c_str());
+  if (answer == "Quit") return TitleBarChoice::kQuit;
+  CloseQuitQuestion();
+  return TitleBarChoice::kNothing;
+}
+
+bool QuitQuestionOpen() { return quitQuestion.has_value(); }
+
+void CloseQuitQuestion() { quitQuestion.reset(); }
