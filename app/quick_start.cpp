@@ -1,6 +1,8 @@
-// --host and --connect: a session without the menus, for players who know where they go and for
-// scripts and tests. The host creates the session on the chosen map and starts a match as soon
-// as enough players are there, again after each match; a client joins and goes with its host.
+// --host and --connect: a session without clicking through the menus, for players who know
+// where they go and for scripts and tests. The quick start drives the menus' own actions (the
+// server lobby, the client lobby, "Start") with the command line's choices, so that what it does
+// is what the screens do. The host starts a match as soon as enough players are there, again after
+// each match; a client goes with its host.
 //
 // A --headless host is a dedicated server: its own client connects like any other and keeps the
 // host's world in step, but it has no player, so --start-with counts only the players who join.
@@ -15,17 +17,24 @@
 #include "runtime/containers.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
+#include "ui/menu.h"
+#include "ui/screens/screens.h"
+#include "ui/widgets.h"
 
 namespace {
 
 // Between two matches the players see the lobby for a moment (and may leave).
 constexpr uint32_t kPauseBetweenMatches = 3000;
 
+enum class Stage { kOff, kOpening, kLobby };
+
 struct QuickStart {
-  bool active = false;
+  Stage stage = Stage::kOff;
   bool hosting = false;
   bool once = false;
   int startWith = 2;
+  std::string address;
+  int openingPasses = 0;
   int32_t matchesSeen = 0;
   uint32_t lobbySince = 0;
   bool pausing = false;
@@ -41,33 +50,39 @@ std::string chooseMap(const Options& options) {
   return "";
 }
 
-bool host(const Options& options, const std::string& name) {
-  std::string map = chooseMap(options);
-  if (map.empty()) {
-    fprintf(stderr, "powderbox: no map '%s' in Data/Maps\n", options.map.c_str());
-    return false;
-  }
-  if (!createSession(configuredPorts(options.portBase), name, options.headless)) {
-    fprintf(stderr, "powderbox: cannot open the ports of a session\n");
-    return false;
-  }
-  int rounds = options.rounds > 0 ? options.rounds : config.rounds;
-  selectMap(map, rounds, config.roundTime);
-  quick.hosting = true;
-  quick.once = options.once;
-  quick.startWith = options.startWith;
-  rt::logLine("QUICK", "hosting %s, %d rounds, starting with %d players",
-              session.settings.mapName.c_str(), session.settings.rounds, quick.startWith);
-  return true;
-}
-
 [[noreturn]] void end(int exitCode) {
   leaveSession();
   SaveConfig();
   EndProgram(exitCode);
 }
 
+// The lobby's action has run: the session is open, or the command line's choice failed.
+void checkOpened() {
+  if (quick.hosting && !session.isHost) {
+    fprintf(stderr, "powderbox: cannot open the ports of a session\n");
+    end(2);
+  }
+  if (quick.hosting && !session.settings.mapSelected) {
+    fprintf(stderr, "powderbox: the map cannot be chosen\n");
+    end(2);
+  }
+  if (!quick.hosting && !session.isConnected) {
+    fprintf(stderr, "powderbox: cannot connect to %s\n", quick.address.c_str());
+    end(2);
+  }
+  if (quick.hosting) {
+    rt::logLine("QUICK", "hosting %s, %d rounds, starting with %d players",
+                session.settings.mapName.c_str(), session.settings.rounds, quick.startWith);
+  }
+  quick.stage = Stage::kLobby;
+}
+
 void hostStep() {
+  if (!session.isHost) {
+    rt::logLine("QUICK", "the session was closed; staying in the menus");
+    quick.stage = Stage::kOff;
+    return;
+  }
   if (session.matchesPlayed > quick.matchesSeen) {
     quick.matchesSeen = session.matchesPlayed;
     if (quick.once) {
@@ -80,7 +95,7 @@ void hostStep() {
   if (quick.pausing && rt::frame.now - quick.lobbySince < kPauseBetweenMatches) return;
   quick.pausing = false;
   if (static_cast<int>(world.players.count()) < quick.startWith) return;
-  startMatch();
+  gui.action = "Start";
 }
 
 void clientStep() {
@@ -88,7 +103,7 @@ void clientStep() {
   if (session.notice.empty()) {
     // The player left by choice and stays in the menus.
     rt::logLine("QUICK", "the session was left; staying in the menus");
-    quick.active = false;
+    quick.stage = Stage::kOff;
     return;
   }
   rt::logLine("QUICK", "the session has ended; ending");
@@ -98,23 +113,37 @@ void clientStep() {
 }  // namespace
 
 bool StartQuickSession(const Options& options) {
-  std::string name = options.name.empty() ? config.playerName : options.name;
+  quickChoices.playerName = options.name;
+  quickChoices.portBase = options.portBase;
+  quick.hosting = options.host;
+  quick.once = options.once;
+  quick.startWith = options.startWith;
   if (options.host) {
-    if (!host(options, name)) return false;
-  } else if (!joinSession(options.connect, configuredPorts(options.portBase), name)) {
-    fprintf(stderr, "powderbox: cannot connect to %s\n", options.connect.c_str());
-    return false;
+    quickChoices.mapName = chooseMap(options);
+    if (quickChoices.mapName.empty()) {
+      fprintf(stderr, "powderbox: no map '%s' in Data/Maps\n", options.map.c_str());
+      return false;
+    }
+    quickChoices.observer = options.headless;
+    if (options.rounds > 0) config.rounds = options.rounds;
+    menu.currentMenu = "Server Lobby";
+  } else {
+    quick.address = options.connect;
+    quickChoices.address = options.connect;
+    menu.currentMenu = "Client Lobby";
   }
-  quick.active = true;
+  quick.stage = Stage::kOpening;
   return true;
 }
 
 void QuickStartStep() {
-  if (!quick.active || app.inGame) return;
-  if (quick.hosting && !session.isHost) {
-    rt::logLine("QUICK", "the session was closed; staying in the menus");
-    quick.active = false;
-  } else if (quick.hosting) {
+  if (quick.stage == Stage::kOff || app.inGame) return;
+  // The menus' first frame runs the lobby's action; its outcome is there at the next.
+  if (quick.stage == Stage::kOpening) {
+    if (quick.openingPasses++ > 0) checkOpened();
+    return;
+  }
+  if (quick.hosting) {
     hostStep();
   } else {
     clientStep();

@@ -22,6 +22,9 @@ struct WorldSounds {
 
 WorldSounds sounds;
 
+// The volume of a world effect at the screen centre, truncated like every other volume.
+int effectsVolume() { return config.effects * config.volume / 100; }
+
 // A burning barrel's fuse loops on a new channel at volume 0 until the next frame places it.
 void startFuse(const Barrel* barrel) {
   sounds.fuses[barrel] = rt::playSound(kSoundFuse, rt::kPlayLoop | rt::kPlayNewChannel, 0);
@@ -51,8 +54,7 @@ int PositionalVolume(float x, float y) {
   float dx = x - static_cast<float>(world.camera.x) - rt::frame.width / 2.0f;
   float dy = y - static_cast<float>(world.camera.y) - rt::frame.height / 2.0f;
   double d = std::sqrt(dx * dx + 2.0 * dy * dy);
-  double full = config.effects * config.volume / 100.0;
-  return static_cast<int>(std::lround(std::pow(3.0, -d / rt::frame.width) * full));
+  return static_cast<int>(std::lround(std::pow(3.0, -d / rt::frame.width) * effectsVolume()));
 }
 
 int PositionalPan(float x) {
@@ -125,7 +127,7 @@ void PlayChatSound() {
 }
 
 void PlayEffectsTestSound() {
-  rt::playSound(kSoundExplosion, rt::kPlayNewChannel, config.effects * config.volume / 100);
+  rt::playSound(kSoundExplosion, rt::kPlayNewChannel, effectsVolume());
 }
 
 void PlayNavigationTestSound() { rt::playSound(kSoundChat, rt::kPlayNewChannel, ChatVolume()); }

@@ -83,8 +83,6 @@ const Setting kSettings[] = {
     number("Others", "IconTime", &Config::iconTime, 0, 30),
 };
 
-const char* const kGroups[] = {"Network", "Server", "Sound", "Control", "Others"};
-
 // ---- Reading -----------------------------------------------------------------------------
 
 // The language name becomes part of a file path; a name that leaves the language folder is
@@ -120,26 +118,19 @@ void readSetting(const Setting& s, const Config& defaults) {
 
 enum class FileState { kMissing, kReadable, kUnreadable };
 
-// Tells a file that is simply not there from one that is there but cannot be taken as ours:
-// locked, not a file, too large, binary (a NUL byte), or text without any of our groups.
-FileState examineConfigFile(const std::string& path, bool* hasText) {
+// Tells a file that is simply not there from one that is there but cannot be read: locked,
+// not a file, too large to be ours, or cut short by a read error. Whatever a readable file
+// holds, it is read, and the next save writes it anew.
+FileState examineConfigFile(const std::string& path) {
   struct stat st;
   if (stat(rt::nativePath(path).c_str(), &st) != 0) {
     return errno == ENOENT || errno == ENOTDIR ? FileState::kMissing : FileState::kUnreadable;
   }
   std::vector<uint8_t> bytes;
   if (!rt::readWholeFile(path, &bytes, kMaxConfigSize)) return FileState::kUnreadable;
-  if (std::find(bytes.begin(), bytes.end(), 0) != bytes.end()) return FileState::kUnreadable;
-  *hasText = std::any_of(bytes.begin(), bytes.end(), [](uint8_t c) { return c > ' '; });
+  // The reader stops quietly at a read error, so a short read is the only sign of one.
+  if (static_cast<off_t>(bytes.size()) != st.st_size) return FileState::kUnreadable;
   return FileState::kReadable;
-}
-
-bool anyKnownGroup() {
-  for (const char* group : kGroups) {
-    rt::preferenceGroup(group);
-    if (!rt::preferenceKeys().empty()) return true;
-  }
-  return false;
 }
 
 std::string configPath() { return ConfigFolder() + "Config.ini"; }
@@ -218,8 +209,7 @@ void LoadConfig() {
   config = defaults;
   configUnreadable = false;
   std::string path = configPath();
-  bool hasText = false;
-  FileState state = examineConfigFile(path, &hasText);
+  FileState state = examineConfigFile(path);
   if (state == FileState::kMissing) {
     rt::logLine("CONFIG", "%s: none yet, defaults", path.c_str());
     return;
@@ -227,13 +217,6 @@ void LoadConfig() {
   if (state == FileState::kUnreadable || !rt::openPreferences(path)) {
     configUnreadable = true;
     rt::logLine("CONFIG", "%s: cannot be read, defaults; the file will be left alone",
-                path.c_str());
-    return;
-  }
-  if (hasText && !anyKnownGroup()) {
-    rt::closePreferences();
-    configUnreadable = true;
-    rt::logLine("CONFIG", "%s: no settings in it, defaults; the file will be left alone",
                 path.c_str());
     return;
   }

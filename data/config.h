@@ -64,10 +64,11 @@ std::string DefaultLanguage();
 void LoadConfig();
 // Writes every group and key in file order, creating the folders when needed. The previous
 // file stays whole when the write fails. Nothing is written while the file on disk could not
-// be read at the last LoadConfig, so that a damaged or locked file is never replaced by
-// defaults. True when the file was written.
+// be read at the last LoadConfig, so that a locked file is never replaced by defaults. A file
+// that was read is written anew: the values read stay, while comments and keys or groups the
+// game does not know are dropped. True when the file was written.
 bool SaveConfig();
-// True when the last LoadConfig found a Config.ini it could not read.
+// True when the last LoadConfig found a Config.ini it could not open or read.
 bool ConfigUnreadable();
 
 // A text cut to the length of a settings field.

@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kMenuBackground = 0x201810;
 constexpr int kBackgroundAlpha = 64;
-constexpr const char* kFirstPage = "Main Menu";
+constexpr int kKeyEscape = 1;
 
 void drawBackground() {
   if (!rt::sprite3DExists(kSpriteBackground)) return;
@@ -50,15 +50,6 @@ void removeMessageBox() {
   }
 }
 
-// A page key builds its page; a key without a page (yet) opens the first page.
-void buildPage(const std::string& key) {
-  const ScreenPage* page = FindScreenPage(key);
-  if (!page) page = FindScreenPage(kFirstPage);
-  ClearWidgets();
-  menu.currentMenu = page->key;
-  page->build();
-}
-
 MenuResult handleAction(const std::string& action) {
   rt::logLine("MENU", "action \"%s\"", action.c_str());
   if (action == "Quit ?") {
@@ -68,10 +59,44 @@ MenuResult handleAction(const std::string& action) {
     return MenuResult::kQuit;
   } else if (action == "No") {
     removeMessageBox();
-  } else {
-    buildPage(action);
+  } else if (const ScreenAction* found = FindScreenAction(action)) {
+    if (found->page) {
+      ClearWidgets();
+      menu.currentMenu = found->key;
+    }
+    found->handle();
   }
   return MenuResult::kStay;
+}
+
+// Actions that lead on to another (a language change rebuilds its page) are handled in the same
+// frame, a few at most.
+MenuResult handleActions(std::string action) {
+  for (int i = 0; i < 4 && !action.empty(); ++i) {
+    gui.action.clear();
+    if (handleAction(action) == MenuResult::kQuit) return MenuResult::kQuit;
+    action = gui.action;
+  }
+  return MenuResult::kStay;
+}
+
+// Escape answers a question with its last button and otherwise presses the page's "Back".
+void escapeToBack() {
+  bool escape = false;
+  for (const rt::WindowEvent& e : rt::frame.events) {
+    escape |= e.code == rt::kEventKeyDown && e.param == kKeyEscape;
+  }
+  if (!escape || !gui.action.empty()) return;
+  if (Widget* box = gui.modal) {
+    size_t tab = box->action.rfind('\t');
+    gui.action = tab == std::string::npos ? box->action : box->action.substr(tab + 1);
+    gui.modal = nullptr;
+    return;
+  }
+  std::string back = Lang("Back");
+  for (const Widget& w : gui.widgets) {
+    if (w.kind == WidgetKind::kButton && w.text == back) gui.action = w.action;
+  }
 }
 
 }  // namespace
@@ -89,18 +114,17 @@ MenuResult MenuFrame(uint32_t window, std::string_view title) {
   bool drawing = rt::beginDrawing();
   {
     std::lock_guard<std::recursive_mutex> lock(lobbyLock());
+    if (const ScreenAction* page = FindScreenAction(menu.currentMenu); page && page->frame) {
+      page->frame();
+    }
     if (drawing) {
       drawBackground();
-      if (const ScreenPage* page = FindScreenPage(menu.currentMenu); page && page->draw) {
-        page->draw();
-      }
       UpdateWidgets();
     }
+    escapeToBack();
     if (!gui.action.empty()) {
       startPageTitle();
-      std::string action = gui.action;
-      gui.action.clear();
-      result = handleAction(action);
+      result = handleActions(gui.action);
     }
   }
   gui.action.clear();

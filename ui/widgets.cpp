@@ -344,8 +344,9 @@ void stringWidget(Widget& w) {
   margin = std::round(margin / 2);
   float textLeft = w.x - w.scroll + margin;
   w.caret = std::clamp(w.caret, 0, static_cast<int32_t>(w.text.size()));
+  // A click only takes the focus: a text field's action comes with Return, so that clicking
+  // into a chat line or an address never sends or connects half of it.
   if (WidgetClicked(w.x, w.y, w.width, w.height, &colour)) {
-    gui.action = w.action;
     w.state = 1;
     w.caret = caretAtMouse(w, textLeft);
   }

@@ -82,6 +82,10 @@ TEST_F(Audio, EffectiveVolumesTruncate) {
   config.navigation = 75;
   EXPECT_EQ(MusicVolume(), 12);
   EXPECT_EQ(ChatVolume(), 37);
+  // 33 x 50 / 100 is 16 before the distance counts, not 16.5.
+  config.effects = 33;
+  EXPECT_EQ(PositionalVolume(512, 384), 16);
+  EXPECT_EQ(PositionalVolume(512 + 1024, 384), 5);
 }
 
 TEST_F(Audio, TwoExplosionsInOneFramePlayOnTwoChannelsAtTheirOwnPitch) {

@@ -183,21 +183,14 @@ TEST_F(ConfigTest, GermanLocaleChoosesDeutschOnTheFirstStart) {
   EXPECT_EQ(config.language, "English");
 }
 
-TEST_F(ConfigTest, AFileThatCannotBeReadIsNeverReplacedByDefaults) {
-  const std::string binary("[Sound]\r\nVolume = 5\r\n\0\0\0garbage", 30);
-  const std::string cases[] = {
-      binary,
-      "this is not a settings file\n",
-      "[Sound]\r\n; " + std::string(100 * 1024, 'x') + "\r\n",
-  };
-  for (const std::string& content : cases) {
-    writeConfig(content);
-    LoadConfig();
-    EXPECT_TRUE(ConfigUnreadable());
-    EXPECT_EQ(config.volume, 50);
-    EXPECT_FALSE(SaveConfig());
-    EXPECT_EQ(test::readFile(file()), content);
-  }
+TEST_F(ConfigTest, AFileThatCannotBeReadIsNeverReplaced) {
+  // Far too large to be ours: not read at all.
+  const std::string huge = "[Sound]\r\n; " + std::string(100 * 1024, 'x') + "\r\n";
+  writeConfig(huge);
+  LoadConfig();
+  EXPECT_TRUE(ConfigUnreadable());
+  EXPECT_FALSE(SaveConfig());
+  EXPECT_EQ(test::readFile(file()), huge);
 
   // Something that is not a file at all.
   std::filesystem::remove(file());
@@ -207,18 +200,43 @@ TEST_F(ConfigTest, AFileThatCannotBeReadIsNeverReplacedByDefaults) {
   EXPECT_FALSE(SaveConfig());
   EXPECT_TRUE(std::filesystem::is_directory(file()));
 
-  // Once the file is gone, saving works again after the next load.
+  // Once it is gone, saving works again after the next load.
   std::filesystem::remove(file());
   LoadConfig();
   EXPECT_FALSE(ConfigUnreadable());
   EXPECT_TRUE(SaveConfig());
+}
 
-  // An empty file (a crash of an older version) holds nothing to keep.
-  test::writeFile(file(), "");
+TEST_F(ConfigTest, AFileWithoutReadPermissionIsNeverReplaced) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  writeConfig("[Sound]\r\nVolume = 5\r\n");
+  ASSERT_EQ(chmod(file().c_str(), 0200), 0);
   LoadConfig();
-  EXPECT_FALSE(ConfigUnreadable());
-  EXPECT_TRUE(SaveConfig());
-  EXPECT_EQ(test::readFile(file()), kDefaultFile);
+  EXPECT_TRUE(ConfigUnreadable());
+  EXPECT_EQ(config.volume, 50);
+  EXPECT_FALSE(SaveConfig());
+  ASSERT_EQ(chmod(file().c_str(), 0600), 0);
+  EXPECT_EQ(test::readFile(file()), "[Sound]\r\nVolume = 5\r\n");
+}
+
+TEST_F(ConfigTest, AFileThatWasReadIsRewrittenWithEverySettingAndTheValuesRead) {
+  using namespace std::string_literals;
+  std::string volume5 = kDefaultFile;
+  volume5.replace(volume5.find("Volume = 50"), 11, "Volume = 5");
+  const std::pair<std::string, std::string> cases[] = {
+      {"; edited by hand\r\n[Mods]\r\nVolume = 5\r\n[More]\r\n", kDefaultFile},
+      {"this is not a settings file\n", kDefaultFile},
+      {"", kDefaultFile},  // left by a crash of an older version
+      {"[mods]\r\nSpeed = 9\r\n[SOUND]\r\nvolume = 5\r\nColour = red\r\n", volume5},
+      {"[Sound]\r\nnonsense\r\nVolume = 5\r\n\0\0\0garbage"s, volume5},
+  };
+  for (const auto& [content, expected] : cases) {
+    writeConfig(content);
+    LoadConfig();
+    EXPECT_FALSE(ConfigUnreadable());
+    ASSERT_TRUE(SaveConfig());
+    EXPECT_EQ(test::readFile(file()), expected) << content;
+  }
 }
 
 // Runs SaveConfig in a child whose files may not grow past a few bytes, as on a full disk.

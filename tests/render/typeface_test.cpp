@@ -13,7 +13,6 @@
 #include "data/archive_writer.h"
 #include "render/typeface_file.h"
 #include "runtime/containers.h"
-#include "runtime/files.h"
 #include "runtime/screen.h"
 #include "support/test_support.h"
 
@@ -418,18 +417,23 @@ TEST_F(TypefaceTest, TintSprite3DSwapsRedAndBlueIntoAllFourCorners) {
 
 // ---- The typefaces the content build makes --------------------------------------------------
 
+// Read from the archive the game ships, not the stage it is packed from.
 class BuiltTypefaceTest : public TypefaceTest {
  protected:
-  rt::Handle loadBuilt(const std::string& name) {
-    std::vector<uint8_t> bytes;
-    const std::string path = test::binaryDir() + "/content-stage/Fonts/" + name;
-    if (!rt::readWholeFile(path, &bytes, 16 << 20)) return 0;
-    return load(bytes);
+  void TearDown() override {
+    if (archive) CloseArchive(archive);
+    TypefaceTest::TearDown();
   }
+  rt::Handle loadBuilt(const std::string& name) {
+    if (!archive) archive = OpenArchive(0, test::binaryDir() + "/Data/Fonts.qzd", kArchivePassword);
+    return archive ? LoadTypeface(archive, kFont, name) : 0;
+  }
+
+  rt::Handle archive = 0;
 };
 
 TEST_F(BuiltTypefaceTest, EveryPrintableWindows1252CharacterHasAGlyph) {
-  for (const char* name : {"Normal.tf", "Big.tf"}) {
+  for (const char* name : {"Normal.tf", "Light.tf", "Big.tf"}) {
     ASSERT_NE(loadBuilt(name), 0u) << name << ": " << LastTypefaceError();
     for (int code = 32; code < 256; ++code) {
       if (code == 127 || code == 0x81 || code == 0x8D || code == 0x8F || code == 0x90 ||

@@ -23,11 +23,15 @@ struct RenderedFont {
   int lineHeight = 0;
   std::vector<RenderedGlyph> glyphs;
   std::vector<TypefaceKerningRecord> kerning;
+  std::vector<uint8_t> fromFallback;  // codes the font lacks, taken from the fallback face
 };
 
-// Renders every printable Windows-1252 character the font has at pixelSize pixels per em, grey
-// anti-aliased, and reads the kerning pairs among them. False (with a message) on failure.
-bool RenderFont(const std::string& fontPath, int pixelSize, RenderedFont* out, std::string* error);
+// Renders every printable Windows-1252 character at pixelSize pixels per em, grey anti-aliased,
+// from the font or, where it has no glyph, from the fallback (none when the path is empty), and
+// reads the font's kerning pairs among its own. False (with a message) on failure, and when a
+// character is in neither face: the game has no way to draw it.
+bool RenderFont(const std::string& fontPath, const std::string& fallbackPath, int pixelSize,
+                RenderedFont* out, std::string* error);
 
 // Places the glyphs in one picture, padding pixels apart, and returns it: white, with the
 // coverage in alpha, so the game can tint it.

@@ -1,9 +1,10 @@
 // fontbuild: renders a TrueType font into a .tf typeface (glyph atlas, metrics, kerning pairs)
 // for the content build.
 //
-//   fontbuild FONT.ttf PIXELS OUT.tf [PREVIEW.png]
+//   fontbuild [--fallback OTHER.ttf] FONT.ttf PIXELS OUT.tf [PREVIEW.png]
 //
-// PIXELS is the size of an em. Every printable Windows-1252 character the font has is included.
+// PIXELS is the size of an em. Every printable Windows-1252 character is included; those FONT
+// lacks come from OTHER, at the same size, and are listed. A character in neither is an error.
 // The preview shows the atlas and a few sample lines laid out with the written records.
 
 #include <cstdio>
@@ -24,7 +25,7 @@ const char* const kSamples[] = {
     "Spiel erstellen  Optionen  Beenden",
     "Größe Änderung Übernehmen Straße Münze été",
     "AVATAR Tw Ty Wo Yo LT P. F, \"Fuse\" 0123456789 -> [x]",
-    "€ „Zitat“ © ± ½ |",
+    "€ „Zitat“ © ± ½ • ™ |",
 };
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -44,8 +45,15 @@ bool writePng(const std::string& path, const rt::Pixels& pixels, std::vector<uin
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string fallback;
+  if (argc > 2 && std::string(argv[1]) == "--fallback") {
+    fallback = argv[2];
+    argc -= 2;
+    argv += 2;
+  }
   if (argc != 4 && argc != 5) {
-    fprintf(stderr, "usage: fontbuild FONT.ttf PIXELS OUT.tf [PREVIEW.png]\n");
+    fprintf(stderr,
+            "usage: fontbuild [--fallback OTHER.ttf] FONT.ttf PIXELS OUT.tf [PREVIEW.png]\n");
     return 2;
   }
   const int pixels = atoi(argv[2]);
@@ -55,7 +63,7 @@ int main(int argc, char** argv) {
   }
   RenderedFont font;
   std::string error;
-  if (!RenderFont(argv[1], pixels, &font, &error)) {
+  if (!RenderFont(argv[1], fallback, pixels, &font, &error)) {
     fprintf(stderr, "fontbuild: %s\n", error.c_str());
     return 1;
   }
@@ -73,6 +81,15 @@ int main(int argc, char** argv) {
   if (!writeFile(argv[3], tf)) return 1;
   printf("fontbuild: %s: %zu glyphs, %zu kerning pairs, atlas %dx%d\n", argv[3],
          records.glyphs.size(), records.kerning.size(), atlas.width, atlas.height);
+  if (!font.fromFallback.empty()) {
+    std::string codes;
+    for (uint8_t code : font.fromFallback) {
+      char hex[8];
+      snprintf(hex, sizeof hex, " 0x%02X ", code);
+      codes += hex + rt::cp1252ToUtf8(std::string(1, static_cast<char>(code)));
+    }
+    printf("fontbuild: %s: from %s:%s\n", argv[3], fallback.c_str(), codes.c_str());
+  }
   if (argc < 5) return 0;
 
   std::vector<std::string> samples;

@@ -3,6 +3,7 @@
 #include FT_FREETYPE_H
 
 #include <cmath>
+#include <cstdio>
 
 #include "runtime/containers.h"
 #include "tools/fontbuild/fontbuild.h"
@@ -51,6 +52,7 @@ void readKerning(FT_Face face, const std::vector<FT_UInt>& indices, RenderedFont
   const size_t n = font->glyphs.size();
   for (size_t a = 0; a < n; ++a) {
     for (size_t b = 0; b < n; ++b) {
+      if (!indices[a] || !indices[b]) continue;
       FT_Vector delta{};
       if (FT_Get_Kerning(face, indices[a], indices[b], FT_KERNING_DEFAULT, &delta) != 0) continue;
       const int amount = roundedPixels(delta.x);
@@ -71,21 +73,38 @@ void reachLineTop(RenderedGlyph* g, int ascender) {
   g->top = ascender;
 }
 
+// The face at pixelSize pixels per em, or null with a message.
+FT_Face openFace(FT_Library library, const std::string& path, int pixelSize, std::string* error) {
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, path.c_str(), 0, &face) != 0) {
+    *error = "cannot open " + path;
+    return nullptr;
+  }
+  if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelSize)) != 0) {
+    *error = "cannot size " + path;
+    FT_Done_Face(face);
+    return nullptr;
+  }
+  return face;
+}
+
 }  // namespace
 
-bool RenderFont(const std::string& fontPath, int pixelSize, RenderedFont* out, std::string* error) {
+bool RenderFont(const std::string& fontPath, const std::string& fallbackPath, int pixelSize,
+                RenderedFont* out, std::string* error) {
   FT_Library library = nullptr;
   if (FT_Init_FreeType(&library) != 0) {
     *error = "cannot start FreeType";
     return false;
   }
-  FT_Face face = nullptr;
-  bool ok = FT_New_Face(library, fontPath.c_str(), 0, &face) == 0;
-  if (!ok) *error = "cannot open " + fontPath;
-  if (ok && FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelSize)) != 0) {
-    *error = "cannot size " + fontPath;
-    ok = false;
+  FT_Face face = openFace(library, fontPath, pixelSize, error);
+  FT_Face fallback = nullptr;
+  bool ok = face != nullptr;
+  if (ok && !fallbackPath.empty()) {
+    fallback = openFace(library, fallbackPath, pixelSize, error);
+    ok = fallback != nullptr;
   }
+  // Index 0 marks a glyph from the fallback, which has no kerning with the font's own.
   std::vector<FT_UInt> indices;
   if (ok) {
     *out = RenderedFont{};
@@ -93,15 +112,29 @@ bool RenderFont(const std::string& fontPath, int pixelSize, RenderedFont* out, s
     out->lineHeight = roundedPixels(face->size->metrics.height);
     for (int code = 32; code < 256; ++code) {
       const uint32_t cp = printableCodePoint(static_cast<uint8_t>(code));
-      const FT_UInt index = cp ? FT_Get_Char_Index(face, cp) : 0;
+      if (!cp) continue;
       RenderedGlyph glyph;
-      if (!index || !renderGlyph(face, static_cast<uint8_t>(code), index, &glyph)) continue;
+      FT_UInt index = FT_Get_Char_Index(face, cp);
+      if (!index || !renderGlyph(face, static_cast<uint8_t>(code), index, &glyph)) {
+        index = 0;
+        const FT_UInt other = fallback ? FT_Get_Char_Index(fallback, cp) : 0;
+        ok = other && renderGlyph(fallback, static_cast<uint8_t>(code), other, &glyph);
+        if (!ok) {
+          char what[64];
+          snprintf(what, sizeof what, "no glyph for 0x%02X (U+%04X) in ", code,
+                   static_cast<unsigned>(cp));
+          *error = what + fontPath + (fallback ? " nor in " + fallbackPath : "");
+          break;
+        }
+        out->fromFallback.push_back(static_cast<uint8_t>(code));
+      }
       if (code == '|') reachLineTop(&glyph, out->ascender);
       out->glyphs.push_back(std::move(glyph));
       indices.push_back(index);
     }
-    readKerning(face, indices, out);
   }
+  if (ok) readKerning(face, indices, out);
+  if (fallback) FT_Done_Face(fallback);
   if (face) FT_Done_Face(face);
   FT_Done_FreeType(library);
   return ok;

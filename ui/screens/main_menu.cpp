@@ -1,33 +1,45 @@
-// The main menu. Until its buttons come it shows the logo of the start-up window.
-#include "runtime/frame.h"
-#include "runtime/screen.h"
+// The main menu and the credits.
+#include "data/language.h"
 #include "ui/screens/pages.h"
+#include "ui/widgets.h"
 
 namespace {
 
-constexpr int kLogoImage = 0;
+// The roles and who filled them; the web address is the packager's.
+constexpr const char* kWebAddress = POWDERBOX_WEBSITE;
+constexpr const char* kTitleLine = "Powderbox " POWDERBOX_VERSION " - barrels, fuses, friends";
 
-struct MainMenu {
-  rt::Handle logoSprite = 0;
-  rt::Handle logoQuad = 0;
+struct CreditRow {
+  const char* role;  // a language key
+  int y;
+  const char* who;
 };
 
-MainMenu mainMenu;
+constexpr CreditRow kCredits[] = {
+    {"Programer", 200, "The Powderbox developers"},
+    {"Graphic", 270, "The Powderbox developers, from our own drawings"},
+    {"Music", 310, "The Powderbox developers, from our own scores"},
+};
 
 }  // namespace
 
 void BuildMainMenu() {
-  if (mainMenu.logoQuad || !rt::imageExists(kLogoImage)) return;
-  mainMenu.logoSprite = rt::createSpriteFromImage(rt::kAnyNumber, kLogoImage);
-  if (mainMenu.logoSprite) {
-    mainMenu.logoQuad = rt::createSprite3D(rt::kAnyNumber, mainMenu.logoSprite);
-  }
+  AddPageTitle(Text("Main Menu"));
+  // There is no game against the computer: the button stays, faded and inert.
+  AddColumnButton(200, "Singleplayer", "212")->disabled = true;
+  AddColumnButton(250, "Multiplayer");
+  AddColumnButton(350, "Options");
+  AddColumnButton(500, "Credits");
+  AddColumnButton(600, "Quit", "Quit ?");
 }
 
-void DrawMainMenu() {
-  rt::Handle quad = mainMenu.logoQuad;
-  if (!quad) return;
-  float w = rt::sprite3DWidth(quad);
-  float h = rt::sprite3DHeight(quad);
-  rt::displaySprite3D(quad, (rt::frame.width - w) / 2, (rt::frame.height - h) / 2, 255);
+void BuildCredits() {
+  AddPageTitle(Text("Credits"));
+  AddText(100, 150, kTitleLine);
+  for (const CreditRow& row : kCredits) {
+    AddText(100, row.y, Text(row.role));
+    AddText(300, row.y, row.who);
+  }
+  AddText(100, 360, kWebAddress);
+  AddColumnButton(600, "Back", "Main Menu");
 }
