@@ -126,6 +126,7 @@ void onGameOver(MessageBuffer*) { returnToLobby(); }
 
 void onRoundRunning(MessageBuffer*) {
   rt::logLine("SESSION", "a round runs: the host turned us away");
+  session.turnedAway = true;
 }
 
 void onGameCanceled(MessageBuffer*) {

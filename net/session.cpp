@@ -164,6 +164,14 @@ void leaveSession() {
 }
 
 void loseConnection() {
+  if (session.turnedAway) {
+    rt::logLine("SESSION", "turned away: the lobby stays without players");
+    std::string lobby = session.lobbyScreen;
+    leaveSession();
+    session.lobbyScreen = lobby;
+    session.turnedAway = true;
+    return;
+  }
   rt::logLine("SESSION", "connection to the host lost");
   leaveSession();
   session.notice = "Game Canceled";

@@ -60,6 +60,8 @@ struct Session {
   uint32_t lobbyRevision = 0;          // counts changes of the lobby's player list
   // A language key the lobby should show in a message box ("Game Canceled"), "" for none.
   std::string notice;
+  // The host said a round runs and let us go: the client's lobby stays, without players.
+  bool turnedAway = false;
   int32_t matchesPlayed = 0;  // game overs seen in this session
 };
 
@@ -85,7 +87,8 @@ bool joinSession(const std::string& address, const NetPorts& ports,
 // the world back to its empty lobby state.
 void leaveSession();
 // Client: the game connection closed without a goodbye; the client side ends like a leave and
-// the lobby is told.
+// the lobby is told. A client the host turned away (a round runs) keeps its lobby, without
+// players and without a message.
 void loseConnection();
 
 // ---- The lobby and the match ----------------------------------------------------------------

@@ -460,6 +460,17 @@ TEST_F(ClientSide, GameOverAndTheHostLeavingReturnToTheLobby) {
   EXPECT_TRUE(world.players.empty());
 }
 
+TEST_F(ClientSide, ATurnedAwayClientKeepsItsLobbyWithoutPlayers) {
+  identifyAndList();
+  host.send(Out(15));
+  ASSERT_TRUE(pumpUntil([] { return session.turnedAway; }));
+  rt::closeConnection(host.connection);
+  ASSERT_TRUE(pumpUntil([] { return !session.isConnected; }));
+  EXPECT_TRUE(world.players.empty());
+  EXPECT_EQ(session.lobbyScreen, "Client Lobby");
+  EXPECT_EQ(session.notice, "");
+}
+
 // ---- This machine as the host; the test's peers are clients ----------------------------------
 
 class HostSide : public ProtocolTest {
