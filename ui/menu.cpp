@@ -53,7 +53,8 @@ void removeMessageBox() {
 MenuResult handleAction(const std::string& action) {
   rt::logLine("MENU", "action \"%s\"", action.c_str());
   if (action == "Quit ?") {
-    AddMessageBox(Lang("Quit Question"), "Quit\tMain Menu");
+    // "No" keeps the page: from a lobby the session must not be left behind a main menu.
+    AddMessageBox(Lang("Quit Question"), "Quit\tNo");
   } else if (action == "Quit") {
     SaveConfig();
     return MenuResult::kQuit;

@@ -79,10 +79,8 @@ TitleBarChoice TitleBarFrame(uint32_t window, std::string_view title, bool inMat
   if (barButton(width - 64, kButtonWidth, "_", 1.0f, 8)) rt::minimizeWindow(window);
   bool close = barButton(width - 32, kButtonWidth, "x", 1.3f);
   if (!inMatch) {
-    if (close && !gui.modal) {
-      menu.currentMenu = "Quit ?";
-      gui.action = "Quit ?";
-    }
+    // The page stays what it was: a lobby behind the question goes on following its session.
+    if (close && !gui.modal) gui.action = "Quit ?";
     return TitleBarChoice::kNothing;
   }
   std::string back = Lang("Main Menu");

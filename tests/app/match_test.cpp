@@ -4,10 +4,6 @@
 // checked through the processes' logs: boxes, items, kills and scores alike on every machine, five
 // seconds from the decision of a round to the next, and everybody back in the lobby at the end.
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,146 +11,31 @@
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "runtime/network.h"
+#include "support/process_support.h"
 #include "support/test_support.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test::Child;
+using test::exitCode;
+using test::find;
+using test::freePortBase;
+using test::has;
+using test::Line;
+using test::parseLog;
+using test::sanitizerReport;
+using test::spawn;
+using test::texts;
+using test::waitAll;
+using test::waitForText;
 
 constexpr int kMatchTimeoutMs = 150000;  // a match takes about 25 s under the sanitizers
 constexpr long kRoundEndDelay = 5000;
 constexpr long kRoundEndSlack = 2000;  // frames of a busy machine
-
-// ---- Processes ---------------------------------------------------------------------------------
-
-struct Child {
-  std::string name;
-  pid_t pid = -1;
-  int status = -1;
-  bool done = false;
-  std::string errors;  // file of its standard error
-};
-
-// Starts a program with extra environment; its output goes to files named after it.
-Child spawn(const test::TempDir& dir, const std::string& name,
-            const std::vector<std::string>& args,
-            const std::vector<std::pair<std::string, std::string>>& env) {
-  Child child;
-  child.name = name;
-  child.errors = dir.file(name + ".err");
-  std::string out = dir.file(name + ".out");
-  child.pid = fork();
-  if (child.pid == 0) {
-    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(child.errors.c_str(), "w", stderr)) {
-      _exit(126);
-    }
-    if (chdir(dir.path().c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return child;
-}
-
-// Waits for every child until the deadline; those still running then are killed.
-bool waitAll(std::vector<Child>& children, int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    bool running = false;
-    for (Child& c : children) {
-      if (c.done || c.pid <= 0) continue;
-      if (waitpid(c.pid, &c.status, WNOHANG) == c.pid) {
-        c.done = true;
-      } else {
-        running = true;
-      }
-    }
-    if (!running) return true;
-    if (Clock::now() > deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  for (Child& c : children) {
-    if (c.done || c.pid <= 0) continue;
-    kill(c.pid, SIGKILL);
-    waitpid(c.pid, &c.status, 0);
-    c.done = true;
-  }
-  return false;
-}
-
-int exitCode(const Child& c) {
-  return c.done && WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -1;
-}
-
-// Three ports in a row that nobody uses now: information and game (TCP), positions (UDP).
-int freePortBase() {
-  rt::initNetwork();
-  for (int base = 20000 + static_cast<int>(getpid() % 1500) * 20; base < 60000; base += 7) {
-    rt::Handle a = rt::createServer(rt::kAnyNumber, base, rt::kTcp, "127.0.0.1");
-    rt::Handle b = rt::createServer(rt::kAnyNumber, base + 1, rt::kTcp, "127.0.0.1");
-    rt::Handle c = rt::createServer(rt::kAnyNumber, base + 2, rt::kUdp, "127.0.0.1");
-    for (rt::Handle server : {a, b, c}) {
-      if (server) rt::closeServer(server);
-    }
-    if (a && b && c) return base;
-  }
-  return 0;
-}
-
-bool waitForText(const std::string& path, const std::string& text, int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (test::readFile(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
-// ---- Logs ---------------------------------------------------------------------------------------
-
-struct Line {
-  long ms = 0;
-  std::string tag;
-  std::string text;
-};
-
-std::vector<Line> parseLog(const std::string& text) {
-  std::vector<Line> lines;
-  std::istringstream in(text);
-  std::string row;
-  while (std::getline(in, row)) {
-    std::istringstream fields(row);
-    Line line;
-    if (!(fields >> line.ms >> line.tag)) continue;
-    std::getline(fields, line.text);
-    if (!line.text.empty() && line.text[0] == ' ') line.text.erase(0, 1);
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-bool has(const std::vector<Line>& log, const std::string& tag, const std::string& start) {
-  for (const Line& line : log) {
-    if (line.tag == tag && line.text.rfind(start, 0) == 0) return true;
-  }
-  return false;
-}
-
-const Line* find(const std::vector<Line>& log, const std::string& tag, const std::string& start) {
-  for (const Line& line : log) {
-    if (line.tag == tag && line.text.rfind(start, 0) == 0) return &line;
-  }
-  return nullptr;
-}
 
 // The texts of one tag, by the round they fall in (0 before the first round start).
 std::map<int, std::multiset<std::string>> byRound(const std::vector<Line>& log,
@@ -169,14 +50,6 @@ std::map<int, std::multiset<std::string>> byRound(const std::vector<Line>& log,
     }
   }
   return rounds;
-}
-
-std::multiset<std::string> texts(const std::vector<Line>& log, const std::string& tag) {
-  std::multiset<std::string> all;
-  for (const Line& line : log) {
-    if (line.tag == tag) all.insert(line.text);
-  }
-  return all;
 }
 
 // From the host's log: ms from the kill that left fewer than two of `players` alive in round 1
@@ -207,14 +80,6 @@ int positionsApplied(const std::vector<Line>& log) {
     }
   }
   return applied;
-}
-
-std::string sanitizerReport(const Child& c) {
-  std::string text = test::readFile(c.errors);
-  for (const char* mark : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
-    if (text.find(mark) != std::string::npos) return text;
-  }
-  return "";
 }
 
 std::string game() { return test::binaryDir() + "/powderbox"; }

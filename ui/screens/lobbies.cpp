@@ -33,6 +33,7 @@ struct Lobby {
   Widget* roundTime = nullptr;
   uint32_t revision = 0;
   size_t playerCount = 0;
+  std::string shownSettings;  // the client lobby's last logged choice of the host
   std::string lastChatRow;
   size_t chatRows = 0;
 };
@@ -45,10 +46,11 @@ std::string playerName() {
 
 NetPorts ports() { return configuredPorts(quickChoices.portBase); }
 
+// The points take what the names leave of the list beside its scroll arrows.
 Widget* addPlayerList() {
   Widget* list = AddList(50, 150, 350, 160, "");
   SetListColumn(list, 0, Text("Player"), 200, 0);
-  SetListColumn(list, 1, Text("Points"), 200, 0.5f);
+  SetListColumn(list, 1, Text("Points"), 110, 0.5f);
   return list;
 }
 
@@ -90,6 +92,12 @@ void refreshSettings() {
   SetWidgetText(lobby.mapName, s.mapSelected ? s.mapName : "");
   SetWidgetText(lobby.rounds, std::to_string(s.rounds));
   SetWidgetText(lobby.roundTime, std::to_string(s.roundTime));
+  // The log tells what a player saw of the host's choice, once per change.
+  std::string shown = (s.mapSelected ? "map " + s.mapName : std::string("no map")) + ", " +
+                      std::to_string(s.rounds) + " rounds, " + std::to_string(s.roundTime) + " s";
+  if (shown == lobby.shownSettings) return;
+  lobby.shownSettings = shown;
+  rt::logLine("MENU", "lobby shows %s", shown.c_str());
 }
 
 // The map list of the host: one row per map, the size counted inside the outer walls.
@@ -139,6 +147,16 @@ bool join() {
   return false;
 }
 
+// Entering the menus after a match empties the widget list before the lobby's page is built
+// again, so the lobby's widgets may be gone while the lobby is still the current page.
+bool lobbyOnPage() {
+  for (const Widget& w : gui.widgets) {
+    if (&w == lobby.players) return true;
+  }
+  lobby = Lobby{};
+  return false;
+}
+
 }  // namespace
 
 void BuildServerLobby() {
@@ -152,7 +170,8 @@ void BuildServerLobby() {
   lobby = Lobby{};
   AddPageTitle(Text("Server Lobby"));
   lobby.maps = AddList(550, 150, 400, 160, "Send ServerData");
-  SetListColumn(lobby.maps, 0, Text("Map"), 200, 0);
+  // The map's name takes what the other columns leave beside the scroll arrows.
+  SetListColumn(lobby.maps, 0, Text("Map"), 193, 0);
   SetListColumn(lobby.maps, 1, Text("Player"), 75, 0.5f);
   SetListColumn(lobby.maps, 2, Text("Size"), 100, 0.5f);
   SetListColumn(lobby.maps, 3, "", 0, 0);  // the fingerprint
@@ -175,7 +194,9 @@ void BuildServerLobby() {
 }
 
 void BuildClientLobby() {
-  if (!session.isConnected) {
+  // A session the host ended during a match comes back to its lobby to show why; only a
+  // connect joins.
+  if (!session.isConnected && session.notice.empty()) {
     if (!join()) return;
     SaveConfig();
   }
@@ -196,7 +217,7 @@ void BuildClientLobby() {
 }
 
 void FollowLobby() {
-  if (!lobby.players) return;
+  if (!lobby.players || !lobbyOnPage()) return;
   if (!session.notice.empty()) {
     // The host closed the session: the lobby stays behind the message, "OK" leaves it.
     AddMessageBox(Text(session.notice), "Multiplayer");
@@ -210,7 +231,7 @@ void FollowLobby() {
 void AskCloseServer() { AddMessageBox(Text("Cancel Question"), "Multiplayer\tNo"); }
 
 void SendLobbyText() {
-  if (!lobby.input) return;
+  if (!lobbyOnPage() || !lobby.input) return;
   if (!lobby.input->text.empty() && session.isConnected) sendChatMessage(lobby.input->text);
   SetWidgetText(lobby.input, "");
   lobby.input->caret = 0;
@@ -219,7 +240,7 @@ void SendLobbyText() {
 
 // The host's choice to everybody: the selected map (or none), the rounds and the round time.
 void SendServerData() {
-  if (!lobby.maps || !session.isHost) return;
+  if (!lobbyOnPage() || !lobby.maps || !session.isHost) return;
   selectMap(GetWidgetText(lobby.maps, 0), config.rounds, config.roundTime);
 }
 

@@ -18,11 +18,12 @@ void buildServerList(std::string_view title, std::string_view action) {
   AddPageTitle(Text(title));
   AddText(50, 150, "");  // the search's status line
   Widget* list = AddList(50, 200, 924, 300, "");
+  // The latency takes what is left beside the scroll arrows.
   const struct {
     const char* key;
     int width;
   } columns[] = {{"Name", 250},    {"Map", 200}, {"Player", 100}, {"Rounds", 100},
-                 {"RoundTime", 100}, {"", 0},     {"Latency", 250}, {"", 0}};
+                 {"RoundTime", 100}, {"", 0},     {"Latency", 142}, {"", 0}};
   int index = 0;
   for (const auto& column : columns) {
     SetListColumn(list, index++, column.key[0] ? Text(column.key) : "", column.width, 0);
