@@ -56,8 +56,8 @@ for language in English Deutsch; do
   done
 done
 
-# Both lobbies: a host with a window and a joined client, each saying something.
-base=$((20000 + RANDOM % 20000))
+# Both lobbies in both languages: a host with a window and a joined client, each saying
+# something.
 cat >"$work/host.txt" <<SCRIPT
 3000 mouse move 600 712
 3100 mouse click left
@@ -74,12 +74,23 @@ cat >"$work/client.txt" <<SCRIPT
 3800 key tap 88
 5500 close
 SCRIPT
-game "$work/host" --host --name Alice --map Market --start-with 9 --port-base "$base" \
-  --input-script "$work/host.txt" --log "$work/host.log" &
-sleep 3
-game "$work/client" --connect 127.0.0.1 --name Bob --port-base "$base" \
-  --input-script "$work/client.txt" --log "$work/client.log"
-wait
-cp "$work"/host/Vantrel/Powderbox/ScreenShots/Picture0001.png "$out/server-lobby.png"
-cp "$work"/client/Vantrel/Powderbox/ScreenShots/Picture0001.png "$out/client-lobby.png"
+for language in English Deutsch; do
+  lower=$(echo "$language" | tr 'A-Z' 'a-z')
+  for side in host client; do
+    mkdir -p "$work/$lower-$side/Vantrel/Powderbox"
+    printf '[Others]\r\nLanguage = %s\r\n' "$language" \
+      >"$work/$lower-$side/Vantrel/Powderbox/Config.ini"
+  done
+  base=$((20000 + RANDOM % 20000))
+  game "$work/$lower-host" --host --name Alice --map Market --start-with 9 --port-base "$base" \
+    --input-script "$work/host.txt" --log "$work/$lower-host.log" &
+  sleep 3
+  game "$work/$lower-client" --connect 127.0.0.1 --name Bob --port-base "$base" \
+    --input-script "$work/client.txt" --log "$work/$lower-client.log"
+  wait
+  cp "$work/$lower-host"/Vantrel/Powderbox/ScreenShots/Picture0001.png \
+    "$out/$lower-server-lobby.png"
+  cp "$work/$lower-client"/Vantrel/Powderbox/ScreenShots/Picture0001.png \
+    "$out/$lower-client-lobby.png"
+done
 echo "pictures in $out"
