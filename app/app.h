@@ -26,6 +26,9 @@ struct Options {
   bool once = false;       // --once: the host ends after its first match
   std::string name;        // --name NAME instead of the configured player name
   int portBase = 0;        // --port-base N: information N, game N + 1, positions N + 2
+  // This run only, never saved; the caller hands them on as the run's overrides.
+  std::string serverList;  // --server-list URL: the server list's web service
+  std::string bind;        // --bind ADDRESS: the local address a host binds its ports to
 };
 
 // The application record: one instance for the process. The frame's time, screen size and

@@ -26,6 +26,8 @@ const char* kUsage =
     "  --once               with --host: end after the first match\n"
     "  --name NAME          the player name for this session\n"
     "  --port-base N        ports N (information), N+1 (game), N+2 (positions)\n"
+    "  --server-list URL    the server list's web service for this run (host[:port]/path)\n"
+    "  --bind ADDRESS       a host binds its ports to this local address only (this run)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -79,6 +81,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->name = argv[++i];
     } else if (!strcmp(arg, "--port-base") && hasValue) {
       options->portBase = atoi(argv[++i]);
+    } else if (!strcmp(arg, "--server-list") && hasValue) {
+      options->serverList = argv[++i];
+    } else if (!strcmp(arg, "--bind") && hasValue) {
+      options->bind = argv[++i];
     } else if (!strcmp(arg, "--data") && hasValue) {
       options->dataRoot = argv[++i];
     } else {

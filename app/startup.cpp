@@ -7,6 +7,8 @@
 #include "data/config.h"
 #include "data/language.h"
 #include "data/resources.h"
+#include "net/server_list.h"
+#include "net/server_search.h"
 #include "render/lights.h"
 #include "render/particles.h"
 #include "runtime/clock.h"
@@ -80,6 +82,8 @@ bool StartUp(const Options& options) {
   // The user folder and Config.ini.
   SetConfigFolder(UserFolder());
   LoadConfig();
+  runOverrides.serverListUrl = options.serverList;
+  runOverrides.bindAddress = options.bind;
   // The language file of the configured language. Without it every label would be blank and
   // the menus unusable, so English stands in.
   if (!LoadLanguage(LanguagePath(config.language))) LoadLanguage(LanguagePath("English"));
@@ -135,6 +139,9 @@ void EndProgram(int exitCode) {
   rt::logLine("END", "exit %d", exitCode);
   // Reverse order of start-up: windows and screen last, so that nothing draws into a dead device.
   rt::shutdownSoundSystem();
+  // Searches end before the network they use; a deregistration still waiting goes out.
+  endServerSearches();
+  finishServerList();
   rt::shutdownNetwork();
   rt::shutdownScreenSystem();
   rt::closeLog();

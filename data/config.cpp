@@ -18,6 +18,7 @@
 #include "runtime/log.h"
 
 Config config;
+RunOverrides runOverrides;
 
 namespace {
 
@@ -30,7 +31,7 @@ std::array<std::string, 256> keyNames;
 
 // ---- The table of settings, in file order ------------------------------------------------
 
-enum class Kind { kNumber, kSwitch, kPort, kKeyCode, kText, kLanguage };
+enum class Kind { kNumber, kSwitch, kPort, kKeyCode, kText, kLanguage, kUrl };
 
 struct Setting {
   const char* group;
@@ -81,6 +82,8 @@ const Setting kSettings[] = {
     number("Others", "DeadBodyTime", &Config::deadBodyTime, 0, 900),
     numeric("Others", "FreeCamera", Kind::kSwitch, &Config::freeCamera),
     number("Others", "IconTime", &Config::iconTime, 0, 30),
+    text("ServerList", "URL", Kind::kUrl, &Config::serverListUrl),
+    text("ServerList", "Bind", Kind::kText, &Config::bindAddress),
 };
 
 // ---- Reading -----------------------------------------------------------------------------
@@ -106,12 +109,16 @@ int32_t readNumber(const Setting& s, int32_t fallback) {
   }
 }
 
+std::string cutText(const Setting& s, const std::string& value) {
+  return s.kind == Kind::kUrl ? value.substr(0, kConfigUrlLength) : ConfigText(value);
+}
+
 void readSetting(const Setting& s, const Config& defaults) {
   if (s.number) {
     config.*s.number = readNumber(s, defaults.*s.number);
     return;
   }
-  std::string value = ConfigText(rt::readPreferenceString(s.key, defaults.*s.text));
+  std::string value = cutText(s, rt::readPreferenceString(s.key, defaults.*s.text));
   if (s.kind == Kind::kLanguage && !plainName(value)) value = defaults.*s.text;
   config.*s.text = value;
 }
@@ -190,6 +197,14 @@ bool CreateFolderPath(const std::string& folder) {
 
 std::string ConfigText(const std::string& text) { return text.substr(0, kConfigTextLength); }
 
+std::string ServerListUrl() {
+  return runOverrides.serverListUrl.empty() ? config.serverListUrl : runOverrides.serverListUrl;
+}
+
+std::string BindAddress() {
+  return runOverrides.bindAddress.empty() ? config.bindAddress : runOverrides.bindAddress;
+}
+
 std::string DefaultLanguage() {
   // The order in which the C library picks the language of messages.
   for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -245,7 +260,7 @@ bool SaveConfig() {
     if (s.number) {
       rt::writePreferenceLong(s.key, config.*s.number);
     } else {
-      rt::writePreferenceString(s.key, ConfigText(config.*s.text));
+      rt::writePreferenceString(s.key, cutText(s, config.*s.text));
     }
   }
   bool saved = rt::closePreferencesChecked();

@@ -9,6 +9,8 @@
 
 // Text settings are shown and edited in fields of this many characters.
 constexpr size_t kConfigTextLength = 32;
+// Web addresses are longer than a field; they are edited in the file only.
+constexpr size_t kConfigUrlLength = 200;
 
 // Every setting, named after its key in Config.ini; the start values are the defaults.
 struct Config {
@@ -43,9 +45,27 @@ struct Config {
   int32_t deadBodyTime = 600;  // seconds
   int32_t freeCamera = 1;
   int32_t iconTime = 10;  // seconds
+  // [ServerList]
+  // The web service hosts register with and clients fetch the list from: host, optional port,
+  // path. The placeholder host resolves nowhere; a community running a service sets its own.
+  std::string serverListUrl = "serverlist.powderbox.example/Projekte/Powderbox/ServerList.php";
+  std::string bindAddress;  // the one local address a host binds its ports to; "" = all
 };
 
 extern Config config;
+
+// This run's values from the command line (--server-list, --bind): they win over the settings
+// and are never saved. "" leaves the setting in force.
+struct RunOverrides {
+  std::string serverListUrl;
+  std::string bindAddress;
+};
+
+extern RunOverrides runOverrides;
+
+// The values in force for this run: the override when there is one, else the setting.
+std::string ServerListUrl();
+std::string BindAddress();
 
 // APPDATA + "\Vantrel\Powderbox\". On Linux APPDATA is $APPDATA when set, else
 // $XDG_CONFIG_HOME, else ~/.config.

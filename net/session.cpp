@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "data/config.h"
+#include "net/discovery.h"
 #include "net/protocol.h"
+#include "net/server_list.h"
 #include "net/transport.h"
 #include "runtime/containers.h"
 #include "runtime/files.h"
@@ -58,6 +60,7 @@ void closeHostSide() {
   closeServerOf(&session.infoServer);
   closeServerOf(&session.gameServer);
   closeServerOf(&session.positionServer);
+  closeServerOf(&session.probeServer);
   session.isHost = false;
   world.isHost = false;
 }
@@ -94,6 +97,7 @@ NetPorts configuredPorts(int32_t portBase) {
   ports.icp = portBase > 0 ? portBase : config.icpPort;
   ports.tcp = portBase > 0 ? portBase + 1 : config.tcpPort;
   ports.udp = portBase > 0 ? portBase + 2 : config.udpPort;
+  ports.bindAddress = BindAddress();
   return ports;
 }
 
@@ -114,7 +118,9 @@ bool createSession(const NetPorts& ports, const std::string& playerName, bool ob
   session.ports.udp = rt::serverPort(session.positionServer);
   session.observer = observer;
   session.playerName = playerName;
-  if (!session.isHost || !openClientSide(kOwnAddress, session.ports.tcp, session.ports.udp)) {
+  // A host bound to one address is reached there, also by its own client.
+  std::string own = ports.bindAddress.empty() ? kOwnAddress : ports.bindAddress;
+  if (!session.isHost || !openClientSide(own, session.ports.tcp, session.ports.udp)) {
     rt::logLine("SESSION", "cannot host on ports %d/%d/%d", ports.icp, ports.tcp, ports.udp);
     leaveSession();
     return false;
@@ -125,6 +131,8 @@ bool createSession(const NetPorts& ports, const std::string& playerName, bool ob
   session.settings.roundTime = std::clamp(config.roundTime, kMinRoundTime, kMaxRoundTime);
   rt::logLine("SESSION", "hosting on ports %d/%d/%d%s", session.ports.icp, session.ports.tcp,
               session.ports.udp, observer ? ", watching without a player" : "");
+  startProbeAnswers();
+  if (config.internet) joinServerList(ServerListUrl(), ports.bindAddress);
   return true;
 }
 
@@ -151,6 +159,7 @@ void leaveSession() {
   if (session.isHost) {
     broadcastGameCanceled();
     flushConnections();
+    leaveServerList();
   }
   if (world.match.running) endMatchWorld();
   removeAllPlayers();

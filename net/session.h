@@ -48,6 +48,8 @@ struct Session {
 
   // Host side.
   rt::Handle infoServer = 0, gameServer = 0, positionServer = 0;
+  // Hears local searches beside a position server bound to one address.
+  rt::Handle probeServer = 0;
   NetPorts ports;  // as bound
   // Client side, also on the host.
   rt::Handle gameConnection = 0, positionLink = 0;

@@ -67,6 +67,7 @@ struct Server {
   int port;
   std::vector<Handle> clients;                  // accepted connections or UDP peers
   std::unordered_map<uint64_t, Handle> peers;  // UDP sender address -> peer
+  DatagramFilter filter;  // for datagrams of strangers
 };
 
 // Lock order: `mutex` before either table's own lock, never the other way round.
@@ -144,15 +145,18 @@ const char* modeName(int mode) { return mode == kTcp ? "tcp" : "udp"; }
 
 std::unique_ptr<Server> openServerSocket(int mode, const sockaddr_in& address) {
   int type = mode == kTcp ? SOCK_STREAM : SOCK_DGRAM;
+  bool shared = mode == kUdpShared;
+  if (shared) mode = kUdp;
   int fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     logLine("NET", "cannot create %s socket: %s", modeName(mode), errorText().c_str());
     return nullptr;
   }
   auto server = std::make_unique<Server>(mode, fd, 0);
-  // Only TCP: on UDP the option would let a second server share the port instead of failing.
+  // On UDP the option would let a second server share the port instead of failing: only where
+  // sharing is the point.
   int on = 1;
-  if (mode == kTcp) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (mode == kTcp || shared) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       (mode == kTcp && listen(fd, kBacklog) != 0)) {
     logLine("NET", "cannot bind %s port %d on %s: %s", modeName(mode), ntohs(address.sin_port),
@@ -167,14 +171,27 @@ std::unique_ptr<Server> openServerSocket(int mode, const sockaddr_in& address) {
   return server;
 }
 
+// Binds a client socket to a local address (any port) when one is given.
+bool bindLocal(int fd, const sockaddr_in* local, std::string* error) {
+  if (!local) return true;
+  if (bind(fd, reinterpret_cast<const sockaddr*>(local), sizeof *local) == 0) return true;
+  *error = "cannot bind to " + dotted(*local) + ": " + errorText();
+  return false;
+}
+
 // A non-blocking connect that waits at most timeoutMs; the socket stays non-blocking.
-int connectWithin(const sockaddr_in& address, int timeoutMs, std::string* error) {
+int connectWithin(const sockaddr_in& address, const sockaddr_in* local, int timeoutMs,
+                  std::string* error) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = errorText();
     return -1;
   }
   setNoDelay(fd);
+  if (!bindLocal(fd, local, error)) {
+    ::close(fd);
+    return -1;
+  }
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
   if (errno != EINPROGRESS) {
     *error = errorText();
@@ -203,7 +220,8 @@ int connectWithin(const sockaddr_in& address, int timeoutMs, std::string* error)
   return -1;
 }
 
-std::unique_ptr<Connection> openTcp(const std::string& host, int port, int timeoutMs) {
+std::unique_ptr<Connection> openTcp(const std::string& host, int port, int timeoutMs,
+                                    const sockaddr_in* local) {
   std::vector<sockaddr_in> addresses = resolve(host, port, SOCK_STREAM);
   if (addresses.empty()) {
     logLine("NET", "cannot resolve %s", host.c_str());
@@ -215,14 +233,15 @@ std::unique_ptr<Connection> openTcp(const std::string& host, int port, int timeo
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
-    int fd = connectWithin(address, static_cast<int>(left), &error);
+    int fd = connectWithin(address, local, static_cast<int>(left), &error);
     if (fd >= 0) return std::make_unique<Connection>(Kind::kTcpClient, fd, address);
   }
   logLine("NET", "cannot connect to %s:%d: %s", host.c_str(), port, error.c_str());
   return nullptr;
 }
 
-std::unique_ptr<Connection> openUdp(const std::string& host, int port) {
+std::unique_ptr<Connection> openUdp(const std::string& host, int port,
+                                    const sockaddr_in* local) {
   std::vector<sockaddr_in> addresses = resolve(host, port, SOCK_DGRAM);
   if (addresses.empty()) {
     logLine("NET", "cannot resolve %s", host.c_str());
@@ -231,6 +250,12 @@ std::unique_ptr<Connection> openUdp(const std::string& host, int port) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     logLine("NET", "cannot create udp socket: %s", errorText().c_str());
+    return nullptr;
+  }
+  std::string error;
+  if (!bindLocal(fd, local, &error)) {
+    logLine("NET", "udp socket to %s:%d: %s", host.c_str(), port, error.c_str());
+    ::close(fd);
     return nullptr;
   }
   return std::make_unique<Connection>(Kind::kUdpLink, fd, addresses.front());
@@ -340,6 +365,12 @@ void drainDatagrams(NetState& n, Handle serverHandle) {
     uint64_t key = addressKey(from);
     auto known = server->peers.find(key);
     Handle peer = known == server->peers.end() ? 0 : known->second;
+    if (!peer && server->filter) {
+      uint8_t answer[kMaxDatagram];
+      int verdict = server->filter(buffer, static_cast<int>(got), dotted(from), answer);
+      if (verdict > 0 && verdict <= got) sendDatagram(server->fd, from, answer, verdict);
+      if (verdict >= 0) continue;
+    }
     if (!peer) {
       if (server->peers.size() >= kMaxPeersPerServer) continue;
       peer = addClient(n, serverHandle, *server,
@@ -438,7 +469,7 @@ void shutdownNetwork() {
 
 Handle createServer(int32_t number, int port, int mode, const std::string& bindAddress) {
   if (number < kAnyNumber || number > kMaxNumber) return 0;
-  if (mode != kTcp && mode != kUdp) return 0;
+  if (mode != kTcp && mode != kUdp && mode != kUdpShared) return 0;
   if (port < 0 || port > 65535) {
     logLine("NET", "server port %d out of range", port);
     return 0;
@@ -466,13 +497,19 @@ void closeServer(uint32_t server) {
   n.servers.free(server);
 }
 
+void setDatagramFilter(uint32_t server, DatagramFilter filter) {
+  NetState& n = net();
+  std::lock_guard lock(n.mutex);
+  if (Server* s = n.servers.find(server)) s->filter = std::move(filter);
+}
+
 int serverPort(uint32_t server) {
   Server* s = net().servers.find(server);
   return s ? s->port : 0;
 }
 
 Handle openConnection(int32_t number, const std::string& host, int port, int mode,
-                      int timeoutMs) {
+                      int timeoutMs, const std::string& localAddress) {
   if (number < kAnyNumber || number > kMaxNumber) return 0;
   if (mode != kTcp && mode != kUdp) return 0;
   if (port <= 0 || port > 65535) {
@@ -480,9 +517,18 @@ Handle openConnection(int32_t number, const std::string& host, int port, int mod
     return 0;
   }
   if (timeoutMs <= 0) timeoutMs = kConnectTimeoutMs;  // an instant give-up is never wanted
+  sockaddr_in storage;
+  const sockaddr_in* local = nullptr;  // null: the system picks the address
+  if (!localAddress.empty()) {
+    if (!bindAddressFor(localAddress, 0, &storage)) {
+      logLine("NET", "cannot resolve local address %s", localAddress.c_str());
+      return 0;
+    }
+    local = &storage;
+  }
   if (number >= 0) closeConnection(static_cast<uint32_t>(number));
   std::unique_ptr<Connection> c =
-      mode == kTcp ? openTcp(host, port, timeoutMs) : openUdp(host, port);
+      mode == kTcp ? openTcp(host, port, timeoutMs, local) : openUdp(host, port, local);
   if (!c) return 0;
   return net().connections.create(number, [&] { return std::move(c); });
 }

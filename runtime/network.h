@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "runtime/objects.h"
@@ -18,7 +19,10 @@ namespace rt {
 bool initNetwork();
 void shutdownNetwork();
 
-enum NetMode : int { kTcp = 1, kUdp = 2 };
+// kUdpShared: a UDP server whose address and port others may bind as well, each receiving every
+// broadcast: bound to a broadcast address, it hears there what a server bound to one address
+// of that network never receives.
+enum NetMode : int { kTcp = 1, kUdp = 2, kUdpShared = 3 };
 
 // kTcp: listener on all interfaces, backlog 100. kUdp: socket bound to all interfaces.
 // bindAddress may name one local address instead (tests bind to 127.0.0.1).
@@ -27,12 +31,23 @@ Handle createServer(int32_t number, int port, int mode, const std::string& bindA
 void closeServer(uint32_t server);
 int serverPort(uint32_t server);  // the bound port (useful after binding port 0)
 
+// Sees every datagram that a UDP server receives from a sender that is not yet one of its peers.
+// Returns -1 to let it through (the sender becomes a peer), 0 to drop it, or the length of an
+// answer written into `answer` that goes straight back to the sender. An answer is never longer
+// than the datagram it answers, so a forged sender address cannot make us amplify traffic.
+// Runs on the thread that polls the servers.
+using DatagramFilter = std::function<int(const uint8_t* data, int length,
+                                         const std::string& from, uint8_t* answer)>;
+void setDatagramFilter(uint32_t server, DatagramFilter filter);
+
 constexpr int kConnectTimeoutMs = 5000;
 
 // kTcp: connects to host (name or dotted address), giving up after timeoutMs.
 // kUdp: an unconnected socket that remembers host:port as the target of every send.
+// localAddress, when given, is the local address to send from: a machine with several addresses
+// whose host binds to one of them must also speak to the outside from that one.
 Handle openConnection(int32_t number, const std::string& host, int port, int mode,
-                      int timeoutMs = kConnectTimeoutMs);
+                      int timeoutMs = kConnectTimeoutMs, const std::string& localAddress = "");
 void closeConnection(uint32_t connection);
 bool connectionExists(uint32_t connection);
 

@@ -1,11 +1,19 @@
 // The screen without a display, for headless hosts, bots and tests: windows and textures are only
-// records, drawing does nothing, and events come from the input script alone. Frame pacing and
-// the draw recorder still work, since they live in screen.cpp.
+// records, drawing does nothing, and events come from the input script and stop signals alone.
+// Frame pacing and the draw recorder still work, since they live in screen.cpp.
+#include <csignal>
+
 #include "runtime/screen_local.h"
 
 namespace rt {
 namespace {
 namespace headless {
+
+// A service manager stops a headless host with SIGTERM, a terminal with SIGINT: both close the
+// window like a click on its close box, so the game quits cleanly.
+volatile sig_atomic_t stopSignalled = 0;
+
+void onStopSignal(int) { stopSignalled = 1; }
 
 struct NullWindow {
   bool visible = false;
@@ -15,7 +23,14 @@ struct NullTexture {
   int width = 0, height = 0;
 };
 
-bool init() { return true; }
+bool init() {
+  struct sigaction action{};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  return true;
+}
 void shutdown() {}
 
 NativeWindow createWindow(int, int, int, int, const std::string&, uint32_t flags) {
@@ -45,7 +60,13 @@ void clear(uint8_t, uint8_t, uint8_t) {}
 bool canDraw() { return true; }
 void present() {}
 bool readPixels(int, int, int, int, uint8_t*) { return false; }
-void pumpEvents() {}
+void pumpEvents() {
+  if (!stopSignalled) return;
+  stopSignalled = 0;
+  WindowEvent close;
+  close.code = kEventClose;
+  pushWindowEvent(close);
+}
 void setTextInput(bool) {}
 
 // Without a display the clipboard is this process's own.

@@ -22,7 +22,9 @@ const char* const kDefaultFile =
     "\r\n[Control]\r\nUp = 200\r\nRight = 205\r\nDown = 208\r\nLeft = 203\r\nA = 44\r\nB = 45\r\n"
     "Score = 15\r\n"
     "\r\n[Others]\r\nName = Default\r\nLanguage = English\r\nBlood = 1\r\nDeadBodyTime = 600\r\n"
-    "FreeCamera = 1\r\nIconTime = 10\r\n";
+    "FreeCamera = 1\r\nIconTime = 10\r\n"
+    "\r\n[ServerList]\r\nURL = serverlist.powderbox.example/Projekte/Powderbox/ServerList.php\r\n"
+    "Bind = \r\n";
 
 const char* const kLocaleVariables[] = {"APPDATA", "XDG_CONFIG_HOME", "HOME", "LC_ALL",
                                         "LC_MESSAGES", "LANG"};
@@ -39,6 +41,7 @@ class ConfigTest : public ::testing::Test {
     SetConfigFolder(folder_);
   }
   void TearDown() override {
+    runOverrides = {};
     for (const char* name : kLocaleVariables) unsetenv(name);
     for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
   }
@@ -107,6 +110,8 @@ TEST_F(ConfigTest, EveryValueSurvivesASaveAndALoad) {
   config.deadBodyTime = 90;
   config.freeCamera = 0;
   config.iconTime = 5;
+  config.serverListUrl = "lists.example.org:8080/games/powderbox/list.php";  // beyond 32
+  config.bindAddress = "192.168.1.20";
   ASSERT_TRUE(SaveConfig());
   std::string written = test::readFile(file());
   EXPECT_NE(written, kDefaultFile);
@@ -118,6 +123,22 @@ TEST_F(ConfigTest, EveryValueSurvivesASaveAndALoad) {
   ASSERT_TRUE(SaveConfig());
   EXPECT_EQ(test::readFile(dir_.path() + "/Again/Config.ini"), written);
   EXPECT_EQ(config.playerName, "Gr\xFC\xDF" "e");
+  EXPECT_EQ(config.serverListUrl, "lists.example.org:8080/games/powderbox/list.php");
+}
+
+TEST_F(ConfigTest, RunOverridesWinButAreNeverSaved) {
+  writeConfig("[ServerList]\r\nURL = list.example.org/list.php\r\nBind = 10.0.0.2\r\n");
+  LoadConfig();
+  EXPECT_EQ(ServerListUrl(), "list.example.org/list.php");
+  EXPECT_EQ(BindAddress(), "10.0.0.2");
+  runOverrides = {"127.0.0.1:8000/test.php", "127.0.0.5"};
+  EXPECT_EQ(ServerListUrl(), "127.0.0.1:8000/test.php");
+  EXPECT_EQ(BindAddress(), "127.0.0.5");
+  ASSERT_TRUE(SaveConfig());
+  runOverrides = {};
+  LoadConfig();
+  EXPECT_EQ(ServerListUrl(), "list.example.org/list.php");
+  EXPECT_EQ(BindAddress(), "10.0.0.2");
 }
 
 TEST_F(ConfigTest, KeysAndGroupsMatchRegardlessOfCase) {
@@ -142,7 +163,8 @@ TEST_F(ConfigTest, EditedValuesAreBroughtIntoTheirRanges) {
       "\r\n[Server]\r\nInternet = 7\r\nRounds = 0\r\nRoundTime = 99999\r\n"
       "[Sound]\r\nVolume = 150\r\nMusic = -5\r\n"
       "[Control]\r\nUp = 300\r\nA = 0\r\nB = 57\r\n"
-      "[Others]\r\nName = " + longName + "\r\nLanguage = ..\\..\\secret\r\nIconTime = 31\r\n");
+      "[Others]\r\nName = " + longName + "\r\nLanguage = ..\\..\\secret\r\nIconTime = 31\r\n"
+      "[ServerList]\r\nURL = " + std::string(300, 'u') + "\r\nBind = " + longName + "\r\n");
   LoadConfig();
   EXPECT_EQ(config.icpPort, 6500);
   EXPECT_EQ(config.tcpPort, 6501);
@@ -159,6 +181,8 @@ TEST_F(ConfigTest, EditedValuesAreBroughtIntoTheirRanges) {
   EXPECT_EQ(config.playerName.size(), kConfigTextLength);
   EXPECT_EQ(config.language, "English");
   EXPECT_EQ(config.iconTime, 30);
+  EXPECT_EQ(config.serverListUrl, std::string(kConfigUrlLength, 'u'));
+  EXPECT_EQ(config.bindAddress.size(), kConfigTextLength);
 }
 
 TEST_F(ConfigTest, GermanLocaleChoosesDeutschOnTheFirstStart) {

@@ -332,7 +332,7 @@ TEST_F(Network, PortTakenOrInvalidFails) {
   EXPECT_EQ(rt::createServer(rt::kAnyNumber, rt::serverPort(tcp), rt::kTcp, "127.0.0.1"), 0u);
   EXPECT_EQ(rt::createServer(rt::kAnyNumber, rt::serverPort(udp), rt::kUdp, "127.0.0.1"), 0u);
   EXPECT_EQ(rt::createServer(rt::kAnyNumber, 65536, rt::kTcp), 0u);
-  EXPECT_EQ(rt::createServer(rt::kAnyNumber, 0, 3), 0u);
+  EXPECT_EQ(rt::createServer(rt::kAnyNumber, 0, 4), 0u);
 }
 
 TEST_F(Network, NumberedServerReplacedWithItsConnections) {

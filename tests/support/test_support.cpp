@@ -5,12 +5,17 @@
 #include "runtime/screen.h"
 
 #include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -120,6 +125,22 @@ int runCommand(const std::string& command, std::string* output) {
   int status = pclose(pipe);
   if (output) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool enterPrivateNetwork() {
+  static const bool entered = [] {
+    if (unshare(CLONE_NEWNET) != 0) return false;
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return up;
+  }();
+  return entered;
 }
 
 }  // namespace test

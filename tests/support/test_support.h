@@ -29,6 +29,12 @@ std::string readFile(const std::string& path);
 // when Xvfb is not installed.
 bool startXvfb();
 
+// Moves this process, and whatever it starts from now on, into a network namespace of its own
+// with only the loopback interface up, so that a search or a registration can reach nothing
+// but this machine's loopback. Call it before any thread starts. False where the system does not
+// allow it (not root): the test should skip.
+bool enterPrivateNetwork();
+
 std::string sourceDir();  // the repository
 std::string binaryDir();  // the build tree that holds the executables and Data
 

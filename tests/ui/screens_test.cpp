@@ -14,6 +14,7 @@
 #include "data/config.h"
 #include "data/language.h"
 #include "data/resources.h"
+#include "net/server_search.h"
 #include "net/session.h"
 #include "render/typeface.h"
 #include "runtime/files.h"
@@ -35,6 +36,8 @@ const char* const kPages[] = {"Main Menu", "Credits", "Options", "Audio", "Contr
 class ScreensTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The server-list pages search as soon as they open.
+    if (!test::enterPrivateNetwork()) GTEST_SKIP() << "no network namespace of our own";
     ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Null));
     rt::Handle window = rt::openWindow(0, 0, 0, 1024, 768, "Test", rt::kWindowHidden);
     ASSERT_TRUE(window && rt::openWindowedScreen(window, 0, 0, 1024, 768));
@@ -43,6 +46,7 @@ class ScreensTest : public ::testing::Test {
     config = Config{};
     // The server lobby hosts on ports of the system's choosing.
     config.icpPort = config.tcpPort = config.udpPort = 0;
+    config.serverListUrl = "127.0.0.1:1/ServerList";
     ASSERT_TRUE(LoadLanguage(LanguagePath("English")));
     FillKeyNames();
     rt::Handle fonts = OpenArchive(0, "Data\\Fonts.qzd", kArchivePassword);
@@ -61,6 +65,8 @@ class ScreensTest : public ::testing::Test {
     menu.currentMenu = "Main Menu";
   }
   void TearDown() override {
+    if (IsSkipped()) return;
+    endServerSearches();
     leaveSession();
     ClearWidgets();
     rt::frame.events.clear();
@@ -207,6 +213,26 @@ TEST_F(ScreensTest, ADisabledButtonDoesNothingAndUpdateRebuildsTheList) {
   EXPECT_NE(gui.pageEnteredAt, entered);
   ASSERT_EQ(all(WidgetKind::kList).size(), 1u);
   EXPECT_TRUE(all(WidgetKind::kList)[0]->rows.empty()) << "the page was not built anew";
+}
+
+// The page shows what its search found; a row whose map differs from ours is never joined.
+TEST_F(ScreensTest, TheServerListFollowsItsSearchAndAForeignMapCannotBeJoined) {
+  open("Local Connection");
+  {
+    std::lock_guard lock(lobbyLock());
+    searchResults.rows.push_back("Far\tNightfall\t1/8\t3\t180\t1\t4ms\t127.0.0.9");
+    searchResults.status = "Somewhere";
+  }
+  step();
+  Widget* list = all(WidgetKind::kList).at(0);
+  ASSERT_EQ(list->rows.size(), 1u);
+  EXPECT_EQ(list->rows[0][6], "4ms");
+  ASSERT_NE(withText("Somewhere"), nullptr);
+  list->selectedRow = 0;
+  click(150, 570);
+  ASSERT_EQ(all(WidgetKind::kMessageBox).size(), 1u);
+  EXPECT_EQ(all(WidgetKind::kMessageBox)[0]->action, "Local Connection");
+  EXPECT_FALSE(session.isConnected);
 }
 
 TEST_F(ScreensTest, ChoosingALanguageRebuildsTheGamePageInIt) {

@@ -6,10 +6,12 @@
 #include "data/config.h"
 #include "data/language.h"
 #include "net/protocol.h"
+#include "net/server_search.h"
 #include "net/session.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
+#include "ui/menu.h"
 #include "ui/screens/pages.h"
 #include "ui/screens/screens.h"
 #include "ui/widgets.h"
@@ -134,8 +136,10 @@ bool join() {
   Widget* list = CurrentServerList();
   if (list) {
     if (list->selectedRow < 0) return false;
+    stopServerSearch();
     if (!sameMapAsRow(list)) {
-      AddMessageBox(Text("Cant Join"), "Internet Connection");
+      // "OK" goes back to the list it came from, with a new search.
+      AddMessageBox(Text("Cant Join"), menu.currentMenu);
       return false;
     }
     // A host that does not answer any more: the list is simply shown on.

@@ -2,8 +2,10 @@
 // server, and the two server lists (filled by the server search).
 #include "data/config.h"
 #include "data/language.h"
+#include "net/server_search.h"
 #include "net/session.h"
 #include "ui/screens/pages.h"
+#include "ui/screens/screens.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -11,12 +13,20 @@ namespace {
 constexpr int kLabelX = 330;
 constexpr int kFieldX = 550;
 
-// The list of the server-list page that is up; the page's widgets own it.
-Widget* serverList = nullptr;
+// The server-list page that is up; the page's widgets own them.
+struct ServerListPage {
+  Widget* list = nullptr;
+  Widget* status = nullptr;
+  uint32_t search = 0;  // whose rows the list shows
+  size_t rows = 0;      // how many of them
+};
+ServerListPage page;
 
-void buildServerList(std::string_view title, std::string_view action) {
+// Entering the page, and "Update" (which enters it again), starts a new search.
+void buildServerList(std::string_view title, std::string_view action, int32_t mode) {
   AddPageTitle(Text(title));
-  AddText(50, 150, "");  // the search's status line
+  page = ServerListPage{};
+  page.status = AddText(50, 150, "");
   Widget* list = AddList(50, 200, 924, 300, "");
   // The latency takes what is left beside the scroll arrows.
   const struct {
@@ -28,10 +38,11 @@ void buildServerList(std::string_view title, std::string_view action) {
   for (const auto& column : columns) {
     SetListColumn(list, index++, column.key[0] ? Text(column.key) : "", column.width, 0);
   }
-  serverList = list;
+  page.list = list;
   AddColumnButton(550, "Connect", "Client Lobby");
   AddButton(550, 550, 200, 40, Text("Update"), action);
   AddColumnButton(600, "Back", "Multiplayer");
+  startServerSearch(mode, configuredSearchPlaces(quickChoices.portBase));
 }
 
 }  // namespace
@@ -39,10 +50,24 @@ void buildServerList(std::string_view title, std::string_view action) {
 Widget* CurrentServerList() {
   // Only while its page is up: every other page has emptied the widget list since.
   for (Widget& w : gui.widgets) {
-    if (&w == serverList) return serverList;
+    if (&w == page.list) return page.list;
   }
-  serverList = nullptr;
+  page = ServerListPage{};
   return nullptr;
+}
+
+// The menu frame holds the lobby lock, so the search's results stand still while they are read.
+void FollowServerSearch() {
+  if (!CurrentServerList()) return;
+  if (page.search != searchResults.search) {
+    ClearListRows(page.list);
+    page.search = searchResults.search;
+    page.rows = 0;
+  }
+  for (; page.rows < searchResults.rows.size(); ++page.rows) {
+    AddListRow(page.list, searchResults.rows[page.rows]);
+  }
+  if (page.status->text != searchResults.status) SetWidgetText(page.status, searchResults.status);
 }
 
 void AddMultiplayerColumn() {
@@ -53,8 +78,10 @@ void AddMultiplayerColumn() {
   AddColumnButton(600, "Back", "Main Menu");
 }
 
-// Whatever session there was ends here: this is where "Back" from a lobby lands.
+// Whatever session or search there was ends here: this is where "Back" from a lobby or a server
+// list lands.
 void BuildMultiplayer() {
+  stopServerSearch();
   leaveSession();
   AddPageTitle(Text("Multiplayer"));
   AddMultiplayerColumn();
@@ -82,6 +109,10 @@ void BuildCreateServer() {
   AddButton(kFieldX, 335, 200, 40, Text("Create"), "Server Lobby");
 }
 
-void BuildLocalServerList() { buildServerList("Local Network", "Local Connection"); }
+void BuildLocalServerList() {
+  buildServerList("Local Network", "Local Connection", kSearchLocal);
+}
 
-void BuildInternetServerList() { buildServerList("Internet", "Internet Connection"); }
+void BuildInternetServerList() {
+  buildServerList("Internet", "Internet Connection", kSearchInternet);
+}

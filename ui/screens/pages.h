@@ -45,6 +45,8 @@ void BuildDirectConnection();
 void BuildCreateServer();
 void BuildLocalServerList();
 void BuildInternetServerList();
+// The server list takes what the search found since the last frame.
+void FollowServerSearch();
 // The multiplayer column without leaving anything: the pages beside it build on it.
 void AddMultiplayerColumn();
 

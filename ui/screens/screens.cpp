@@ -23,8 +23,8 @@ constexpr ScreenAction kActions[] = {
     {"Multiplayer", BuildMultiplayer},
     {"Direct Connection", BuildDirectConnection},
     {"Create Server", BuildCreateServer},
-    {"Local Connection", BuildLocalServerList},
-    {"Internet Connection", BuildInternetServerList},
+    {"Local Connection", BuildLocalServerList, FollowServerSearch},
+    {"Internet Connection", BuildInternetServerList, FollowServerSearch},
     // The lobbies build their pages once their sessions are open.
     {"Server Lobby", BuildServerLobby, FollowLobby, false},
     {"Client Lobby", BuildClientLobby, FollowLobby, false},
