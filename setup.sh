@@ -15,7 +15,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev zlib1g-dev nettle-dev
   libfreetype-dev fonts-dejavu-core fonts-dejavu-extra librsvg2-dev libcairo2-dev
   libcpp-httplib-dev libsqlite3-dev
-  xvfb xauth x11-utils imagemagick sox
+  xvfb xauth x11-utils imagemagick sox chromium
 )
 
 install_missing() {
