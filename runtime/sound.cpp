@@ -90,8 +90,11 @@ bool refillBuffer(Stream& stream, uint32_t buffer) {
 // Refills what has been played; false once the stream has played out.
 bool serviceStream(Stream& stream) {
   SoundBackend& backend = *stream.backend;
-  while (uint32_t buffer = backend.unqueueProcessed(stream.source)) {
-    if (!refillBuffer(stream, buffer)) break;
+  // A stopped source counts every buffer as played, even one queued a moment ago: refilling
+  // until none is left would never end. One round over the buffers is all there can be.
+  for (size_t i = 0; i < stream.buffers.size(); ++i) {
+    uint32_t buffer = backend.unqueueProcessed(stream.source);
+    if (!buffer || !refillBuffer(stream, buffer)) break;
   }
   if (backend.playing(stream.source)) return true;
   // The queue ran dry under load: carry on from where it stopped.
