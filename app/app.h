@@ -36,7 +36,6 @@ struct Options {
 struct AppState {
   std::string title = "Powderbox 0.5";
   uint32_t screenOpenedAt = 0;
-  int32_t frameDelay = 10;      // ms slept by the window-event step of every frame
   uint32_t window = 0;          // the main window
   // Which of the two states the main loop is in: set when a round starts, cleared when the match
   // ends, both as the world reports them.
@@ -62,8 +61,8 @@ void ListenToWorld();
 // The window was closed or the player quit: the settings are saved, a session is left properly.
 [[noreturn]] void QuitGame();
 
-// The window-event step of every frame: collects this frame's events, sleeps frameDelay and
-// samples the frame time.
+// The window-event step of every frame: collects this frame's events and samples the frame time.
+// The wait for the next frame comes after presenting, and events are gathered through it.
 void CollectWindowEvents();
 
 // Logs the measured frame rate every few seconds, or at once.

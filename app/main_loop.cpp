@@ -70,8 +70,9 @@ void ListenToWorld() {
 void LogFrameRate(bool now) {
   if (!now && rt::frame.now - lastRateLog < 5000) return;
   lastRateLog = rt::frame.now;
-  rt::logLine("FRAME", "fps=%.1f frames=%llu", rt::measuredFrameRate(),
-              static_cast<unsigned long long>(rt::framesPresented()));
+  rt::logLine("FRAME", "fps=%.1f frames=%llu period p50 %.1f ms p99 %.1f ms",
+              rt::measuredFrameRate(), static_cast<unsigned long long>(rt::framesPresented()),
+              rt::framePeriodPercentile(0.5), rt::framePeriodPercentile(0.99));
 }
 
 void CollectWindowEvents() {
@@ -84,7 +85,6 @@ void CollectWindowEvents() {
     // One mouse button per frame: the GUI's mouse step reads the frame's last event.
     if (isMouseButton(e.code)) break;
   }
-  rt::delay(app.frameDelay);
   rt::frame.now = rt::milliseconds();
   LogFrameRate(false);
 }
@@ -96,6 +96,8 @@ void MenuPass() {
   pollNetwork();
   QuickStartStep();
   CollectWindowEvents();
+  // Once more right before the menus are built: what came in meanwhile shows in this frame.
+  pollNetwork();
   rt::examineKeyboard();
   MenuResult result = MenuFrame(app.window, app.title);
   rt::setTextInput(gui.textFocus);
@@ -106,10 +108,14 @@ void MenuPass() {
 
 void GamePass() {
   // The network: the host's server first, then this process's client connection. A message may
-  // end the match (game over, the host gone); the menus take the next pass then.
+  // end the match (game over, the host gone); the menus take the next pass then. It is served
+  // once more after the window events, right before the world moves, so that what came in
+  // meanwhile is relayed and drawn in this frame rather than the next.
   pollNetwork();
   if (!app.inGame) return;
   CollectWindowEvents();
+  pollNetwork();
+  if (!app.inGame) return;
   rt::examineKeyboard();
   UpdateMouse();
 

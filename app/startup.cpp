@@ -37,9 +37,10 @@ std::atomic<int> logoState{0};
 rt::Handle logoThread = 0;
 
 void runLogoWindow() {
+  // The window is mapped and painted when this returns: loading may start at once.
   rt::Handle window = rt::openLogoWindow(kLogoWindow, kLogoImage, app.title);
-  if (window) rt::delay(200);  // let the window system map it before loading hogs the CPU
   logoState = -1;
+  logoState.notify_all();
   while (logoState != 1) {
     if (window) rt::pumpLogoWindow(window);
     rt::delay(5);
@@ -90,7 +91,6 @@ bool StartUp(const Options& options) {
 
   rt::frame.now = rt::milliseconds();
   rt::frame.closeRequested = false;
-  app.frameDelay = 10;
   app.inGame = false;
 
   // The logo picture, then the screen; without a screen the program ends here.
@@ -100,9 +100,11 @@ bool StartUp(const Options& options) {
   }
   if (!openScreen(options)) return false;
 
-  // The logo thread; wait until its window is shown.
-  logoThread = rt::startThread(runLogoWindow);
-  while (logoState != -1) rt::delay(10);
+  // The logo thread; wait until its window is shown. A headless host has nobody to show it to.
+  if (!options.headless) {
+    logoThread = rt::startThread(runLogoWindow);
+    logoState.wait(0);
+  }
 
   // Built-in pictures and the data archives; "Default" draws the built-in picture.
   LoadResources();
@@ -121,14 +123,22 @@ bool StartUp(const Options& options) {
                 &world.camera.y, false);
   ListenToWorld();
 
-  // Keep the logo up for at least two seconds, then swap it for the main window.
-  while (rt::milliseconds() - app.screenOpenedAt < kMinimumLogoTime) rt::delay(100);
-  rt::showWindow(app.window);
-  logoState = 1;
-  rt::waitThread(logoThread);
-  rt::raiseWindow(app.window);
-  rt::logLine("START", "main window shown %u ms after the screen opened",
-              rt::milliseconds() - app.screenOpenedAt);
+  if (options.headless) {
+    rt::logLine("START", "ready %u ms after the screen opened, without a logo",
+                rt::milliseconds() - app.screenOpenedAt);
+  } else {
+    // Loading takes a fraction of the logo's two seconds; the rest pays for what the renderer
+    // does on first use, which would otherwise stall the first frames of the menus and a match.
+    WarmUpRenderer();
+    uint32_t shown = rt::milliseconds() - app.screenOpenedAt;
+    if (shown < kMinimumLogoTime) rt::delay(static_cast<int>(kMinimumLogoTime - shown));
+    rt::showWindow(app.window);
+    logoState = 1;
+    rt::waitThread(logoThread);
+    rt::raiseWindow(app.window);
+    rt::logLine("START", "main window shown %u ms after the screen opened",
+                rt::milliseconds() - app.screenOpenedAt);
+  }
 
   if (!options.inputScript.empty()) rt::startInputScript();
   return true;
@@ -136,6 +146,7 @@ bool StartUp(const Options& options) {
 
 void EndProgram(int exitCode) {
   LogFrameRate(true);
+  rt::logLine("END", "peak memory %lld KiB", static_cast<long long>(rt::peakResidentKb()));
   rt::logLine("END", "exit %d", exitCode);
   // Reverse order of start-up: windows and screen last, so that nothing draws into a dead device.
   rt::shutdownSoundSystem();

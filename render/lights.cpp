@@ -33,9 +33,7 @@ struct LightEngine {
   const int32_t* cameraY = nullptr;
   int32_t width = 0, height = 0;
   uint32_t ambientColour = 0;
-  Picture ambient;
-  int32_t overlayColour = 0;
-  Picture overlay;
+  int32_t overlayColour = 0;  // none below 1
   Picture shapes[kShapeCount];
   rt::List<Light> lights;
   rt::List<Flash> flashes;
@@ -95,18 +93,15 @@ void loadShapes(const std::string& source) {
   CloseArchive(archive);
 }
 
-// A 1 x 1 picture of the colour (0x00BBGGRR) stretched over the screen.
-Picture screenFill(uint32_t colour) {
-  const uint8_t rgba[4] = {static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8),
-                           static_cast<uint8_t>(colour >> 16), 255};
-  Picture picture;
-  rt::Handle image = rt::createImage(rt::kAnyNumber, 1, 1, rgba);
-  picture.sprite = rt::createSpriteFromImage(rt::kAnyNumber, image);
-  rt::freeImage(image);
-  if (picture.sprite) picture.sprite3D = rt::createSprite3D(rt::kAnyNumber, picture.sprite);
+// Light colours are 0x00BBGGRR; quads take 0x00RRGGBB.
+uint32_t quadColour(uint32_t colour) {
+  return (colour & 0xFF) << 16 | (colour & 0xFF00) | (colour >> 16 & 0xFF);
+}
+
+void fillScreen(uint32_t colour) {
   const LightEngine& e = engine();
-  rt::sizeSprite3D(picture.sprite3D, static_cast<float>(e.width), static_cast<float>(e.height));
-  return picture;
+  rt::fillRect(0, 0, static_cast<float>(e.width), static_cast<float>(e.height),
+               quadColour(colour));
 }
 
 uint8_t scaled(uint8_t byte, float intensity) {
@@ -238,18 +233,12 @@ rt::Handle LightShapeSprite(int shape) {
 
 void SetAmbientColour(uint32_t colour) {
   LightEngine& e = engine();
-  if (!e.initialised) return;
-  freePicture(e.ambient);
-  e.ambient = screenFill(colour);
-  e.ambientColour = colour;
+  if (e.initialised) e.ambientColour = colour;
 }
 
 void SetOverlayColour(int32_t colour) {
   LightEngine& e = engine();
-  if (!e.initialised) return;
-  freePicture(e.overlay);
-  e.overlayColour = colour;
-  if (colour >= 1) e.overlay = screenFill(static_cast<uint32_t>(colour));
+  if (e.initialised) e.overlayColour = colour;
 }
 
 uint32_t AmbientColour() { return engine().ambientColour; }
@@ -315,10 +304,8 @@ void DrawLights() {
   rt::setBlendMode(kLightSource, kLightDestination);
   drawLights(time, cameraX, cameraY);
   drawFlashes(time, cameraX, cameraY);
-  if (e.overlay.sprite3D) rt::displaySprite3D(e.overlay.sprite3D, 0, 0, 255);
-  if (e.ambient.sprite3D) {
-    rt::setBlendMode(kAmbientSource, kAmbientDestination);
-    rt::displaySprite3D(e.ambient.sprite3D, 0, 0, 255);
-  }
+  if (e.overlayColour >= 1) fillScreen(static_cast<uint32_t>(e.overlayColour));
+  rt::setBlendMode(kAmbientSource, kAmbientDestination);
+  fillScreen(e.ambientColour);
   rt::setBlendMode(5, 6);
 }

@@ -13,26 +13,54 @@
 
 namespace rt {
 
-uint64_t microseconds() {
+namespace {
+
+uint64_t systemMicroseconds() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+void sleepUntil(uint64_t systemDeadline) {
+  timespec t;
+  t.tv_sec = static_cast<time_t>(systemDeadline / 1000000u);
+  t.tv_nsec = static_cast<long>((systemDeadline % 1000000u) * 1000u);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+  }
+}
+
+std::atomic<bool> manualClock{false};
+std::atomic<uint64_t> manualNow{0};
+
+}  // namespace
+
+uint64_t microseconds() {
+  return manualClock.load(std::memory_order_acquire) ? manualNow.load() : systemMicroseconds();
 }
 
 uint32_t milliseconds() { return static_cast<uint32_t>(microseconds() / 1000u); }
 
 void delay(int ms) {
   if (ms <= 0) return;
-  delayUntil(microseconds() + static_cast<uint64_t>(ms) * 1000u);
+  sleepUntil(systemMicroseconds() + static_cast<uint64_t>(ms) * 1000u);
 }
 
+// A deadline on the stepped clock is slept as the real time it is away.
 void delayUntil(uint64_t deadline) {
-  timespec t;
-  t.tv_sec = static_cast<time_t>(deadline / 1000000u);
-  t.tv_nsec = static_cast<long>((deadline % 1000000u) * 1000u);
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+  if (!manualClock.load(std::memory_order_acquire)) {
+    sleepUntil(deadline);
+    return;
   }
+  uint64_t now = manualNow.load();
+  if (deadline > now) sleepUntil(systemMicroseconds() + (deadline - now));
 }
+
+void setSteppedClock(bool on) {
+  if (on) manualNow = systemMicroseconds();
+  manualClock.store(on, std::memory_order_release);
+}
+
+void stepClock(uint64_t microsecondsLater) { manualNow += microsecondsLater; }
 
 // ---- Random numbers: PCG32, with rejection so that every value is equally likely ----------
 

@@ -21,6 +21,11 @@ void delay(int ms);
 // Sleeps until an absolute point of microseconds() (no drift, no busy waiting).
 void delayUntil(uint64_t microsecondsDeadline);
 
+// A clock that moves only when told to, for replaying a scene frame by frame the same way on any
+// machine (the frame-time harness). It starts at the real time; sleeps still take real time.
+void setSteppedClock(bool on);
+void stepClock(uint64_t microsecondsLater);
+
 // A uniformly drawn integer from 0 to maximum inclusive (0 when maximum < 1). The sequence is
 // seeded from the clock, or from POWDERBOX_SEED in the environment so that tests repeat.
 int32_t random(int32_t maximum);

@@ -45,4 +45,16 @@ void logLine(const char* tag, const char* format, ...) {
   fflush(logFile);
 }
 
+int64_t peakResidentKb() {
+  FILE* status = fopen("/proc/self/status", "r");
+  if (!status) return 0;
+  char line[256];
+  long long kb = 0;
+  while (fgets(line, sizeof line, status)) {
+    if (sscanf(line, "VmHWM: %lld kB", &kb) == 1) break;
+  }
+  fclose(status);
+  return kb;
+}
+
 }  // namespace rt

@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/clock.h"
 #include "runtime/containers.h"
 #include "runtime/log.h"
 
@@ -593,6 +594,28 @@ int pollConnection(uint32_t connection) {
     ready = poll(&p, 1, 0);
   } while (ready < 0 && errno == EINTR);
   return ready > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) ? kNetData : kNetNone;
+}
+
+bool waitForData(const uint32_t* connections, int count, uint64_t deadline) {
+  NetState& n = net();
+  std::vector<pollfd> fds;
+  for (int i = 0; i < count; ++i) {
+    Connection* c = n.connections.find(connections[i]);
+    if (!c || c->fd < 0 || c->kind == Kind::kUdpPeer) continue;
+    // A datagram read at the last poll and not yet taken waits already.
+    if (c->kind == Kind::kUdpLink && !c->datagrams.empty()) return true;
+    fds.push_back({c->fd, POLLIN, 0});
+  }
+  for (;;) {
+    uint64_t now = microseconds();
+    if (now >= deadline) return false;
+    uint64_t left = deadline - now;
+    timespec timeout{static_cast<time_t>(left / 1000000u),
+                     static_cast<long>(left % 1000000u) * 1000};
+    int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
 }
 
 // A missing connection is a failure (-1), not "nothing yet": a caller waiting for bytes or for

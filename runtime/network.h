@@ -74,6 +74,11 @@ int pollConnection(uint32_t connection);
 
 constexpr int kMaxDatagram = 2048;
 
+// Sleeps until data waits on one of the connections (made by openConnection) or until the
+// deadline, an absolute point of microseconds() (runtime/clock.h). True when data waits. A loop
+// that sleeps between frames serves what arrives at once instead of at its next frame.
+bool waitForData(const uint32_t* connections, int count, uint64_t microsecondsDeadline);
+
 // TCP: what has arrived, up to length. UDP: from the pending datagram; what is not taken stays
 // for the next call. Returns the bytes read (> 0), 0 when nothing waits, -1 when the peer closed
 // the connection or it failed.

@@ -1,10 +1,12 @@
 // The backend-independent half of the screen: window, sprite and 3D-sprite tables, quad geometry,
 // the draw recorder, frame pacing and the window-event queue.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
 #include <mutex>
 #include <numbers>
+#include <vector>
 
 #include "runtime/clock.h"
 #include "runtime/containers.h"
@@ -18,6 +20,7 @@ namespace {
 constexpr int kMaxSurfaceSide = 16384;
 constexpr size_t kMaxQueuedEvents = 1024;  // nobody reading events must not grow memory
 constexpr uint64_t kRateWindow = 2000000;  // microseconds averaged by measuredFrameRate
+constexpr uint64_t kFingerprintStart = 14695981039346656037ull;  // FNV-1a
 
 const ScreenBackend* activeBackend();
 
@@ -28,11 +31,39 @@ struct Window {
   }
 };
 
+void submitPendingFrame();
+void forgetShownFrame();
+
+constexpr int kOpacityBlock = 8;  // texels on a side of the blocks whose opacity is kept
+
 struct Sprite {
   int width = 0, height = 0;
   NativeTexture texture = nullptr;
+  // Whether every texel is opaque, and which blocks of kOpacityBlock x kOpacityBlock texels are
+  // (row by row), so that quads over opaque texels may skip blending.
+  bool opaque = false;
+  int blockColumns = 0;
+  std::vector<bool> opaqueBlocks;
+  // The texels that can change a pixel lie inside this octagon: bounds of x, y, x + y and
+  // x - y in texels, one for texels with alpha and one for texels with colour.
+  struct Octagon {
+    float low[4] = {1e9f, 1e9f, 1e9f, 1e9f};
+    float high[4] = {-1e9f, -1e9f, -1e9f, -1e9f};
+    bool empty() const { return low[0] > high[0]; }
+    void add(float x, float y) {
+      const float value[4] = {x, y, x + y, x - y};
+      for (int i = 0; i < 4; ++i) {
+        low[i] = std::min(low[i], value[i]);
+        high[i] = std::max(high[i], value[i]);
+      }
+    }
+  };
+  Octagon withAlpha, withColour;
   ~Sprite() {
-    if (texture) activeBackend()->destroyTexture(texture);
+    if (!texture) return;
+    submitPendingFrame();  // quads of this frame may still use the texture
+    forgetShownFrame();    // and a new texture may come under the same handle
+    activeBackend()->destroyTexture(texture);
   }
 };
 
@@ -61,6 +92,29 @@ struct Pacing {
 
 // One record for the whole screen system. The tables come after the backend so that, at exit,
 // their objects are destroyed while the backend that made them is still known.
+// What the frame has drawn so far, handed to the backend only when it is presented (or read
+// back), so that a frame just like the one on screen costs no drawing at all. The fingerprint
+// sums up everything drawn, in order.
+struct PendingFrame {
+  struct Command {
+    NativeTexture texture = nullptr;  // null: the quad's colours alone
+    DrawnQuad quad;
+    bool clear = false;
+    uint8_t red = 0, green = 0, blue = 0;
+  };
+  std::vector<Command> commands;
+  uint64_t fingerprint = kFingerprintStart;
+  uint64_t shown = 0;      // the fingerprint of the frame on screen; 0 for none
+  bool submitted = false;  // this frame went to the backend early: the rest follows directly
+};
+
+// The frame being drawn and the last one presented, with what the last quad used.
+struct FrameStats {
+  DrawStats drawing, presented;
+  uint32_t lastTexture = 0;
+  int lastBlend = -1;
+};
+
 struct ScreenSystem {
   const ScreenBackend* backend = &nullScreenBackend();
   bool initialised = false;
@@ -68,6 +122,8 @@ struct ScreenSystem {
   Pacing pacing;
   int sourceBlend = 5, destinationBlend = 6;
   std::vector<DrawnQuad>* recorder = nullptr;
+  FrameStats stats;
+  PendingFrame pending;
   bool textInput = false;  // backends start with the platform's text entry off
   std::mutex eventMutex;
   std::deque<WindowEvent> events;
@@ -95,8 +151,11 @@ void gatherEvents() {
   pumpInputScript();
 }
 
+void forgetShownFrame() { screenSystem().pending.shown = 0; }
+
 // The texture handles die with the drawing surface; sprites stay but draw nothing.
 void dropAllTextures() {
+  screenSystem().pending = PendingFrame{};
   const ScreenBackend* backend = screenSystem().backend;
   sprites().forEach([backend](Handle, Sprite& sprite) {
     if (sprite.texture) backend->destroyTexture(sprite.texture);
@@ -120,6 +179,123 @@ void computeCorners(const Sprite3D& quad, float x, float y, Vec2 out[4]) {
   }
 }
 
+// Cuts a convex polygon down to where a * x + b * y <= c.
+void clipPolygon(std::vector<Vec2>& polygon, float a, float b, float c) {
+  std::vector<Vec2> kept;
+  auto side = [&](Vec2 p) { return a * p.x + b * p.y - c; };
+  for (size_t i = 0; i < polygon.size(); ++i) {
+    Vec2 p = polygon[i], q = polygon[(i + 1) % polygon.size()];
+    float sp = side(p), sq = side(q);
+    if (sp <= 0) kept.push_back(p);
+    if ((sp <= 0) != (sq <= 0)) {
+      float f = sp / (sp - sq);
+      kept.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
+    }
+  }
+  polygon.swap(kept);
+}
+
+double polygonArea(const std::vector<Vec2>& polygon) {
+  double twice = 0;
+  for (size_t i = 0; i < polygon.size(); ++i) {
+    Vec2 a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+    twice += double{a.x} * b.y - double{b.x} * a.y;
+  }
+  return std::abs(twice) / 2;
+}
+
+// The area of the quad's shape inside the screen.
+double areaOnScreen(const DrawnQuad& quad, float width, float height) {
+  std::vector<Vec2> polygon;
+  if (quad.outlineCount > 0) {
+    polygon.assign(quad.outline, quad.outline + quad.outlineCount);
+  } else {
+    polygon.assign(quad.corners, quad.corners + 4);
+  }
+  clipPolygon(polygon, -1, 0, 0);
+  clipPolygon(polygon, 1, 0, width);
+  clipPolygon(polygon, 0, -1, 0);
+  clipPolygon(polygon, 0, 1, height);
+  return polygonArea(polygon);
+}
+
+void countQuad(ScreenSystem& s, const DrawnQuad& quad) {
+  FrameStats& stats = s.stats;
+  DrawStats& frame = stats.drawing;
+  int blend = quad.blend ? quad.sourceBlend * 11 + quad.destinationBlend : 0;
+  if (frame.quads > 0 && quad.texture != stats.lastTexture) ++frame.textureSwitches;
+  if (frame.quads > 0 && blend != stats.lastBlend) ++frame.blendSwitches;
+  ++frame.quads;
+  stats.lastTexture = quad.texture;
+  stats.lastBlend = blend;
+  if (quad.blend) {
+    frame.blendedPixels += areaOnScreen(quad, static_cast<float>(s.screen.width),
+                                        static_cast<float>(s.screen.height));
+  }
+}
+
+void addToFingerprint(uint64_t& fingerprint, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < size; ++i) fingerprint = (fingerprint ^ bytes[i]) * 1099511628211ull;
+}
+
+void addToFingerprint(uint64_t& fingerprint, const DrawnQuad& q) {
+  addToFingerprint(fingerprint, &q.texture, sizeof q.texture);
+  addToFingerprint(fingerprint, q.corners, sizeof q.corners);
+  addToFingerprint(fingerprint, q.uv, sizeof q.uv);
+  addToFingerprint(fingerprint, q.colours, sizeof q.colours);
+  const int rest[4] = {q.alpha, q.sourceBlend, q.destinationBlend, q.blend * 2 + q.exact};
+  addToFingerprint(fingerprint, rest, sizeof rest);
+}
+
+void runCommand(const PendingFrame::Command& c) {
+  const ScreenBackend* backend = screenSystem().backend;
+  if (c.clear) {
+    backend->clear(c.red, c.green, c.blue);
+  } else {
+    backend->drawQuad(c.texture, c.quad);
+  }
+}
+
+void queueCommand(const PendingFrame::Command& command) {
+  PendingFrame& pending = screenSystem().pending;
+  if (command.clear) {
+    const uint8_t colour[4] = {1, command.red, command.green, command.blue};
+    addToFingerprint(pending.fingerprint, colour, sizeof colour);
+  } else {
+    addToFingerprint(pending.fingerprint, command.quad);
+  }
+  if (pending.submitted) {
+    runCommand(command);
+  } else {
+    pending.commands.push_back(command);
+  }
+}
+
+void submitPendingFrame() {
+  PendingFrame& pending = screenSystem().pending;
+  if (pending.submitted) return;
+  pending.submitted = true;
+  for (const PendingFrame::Command& c : pending.commands) runCommand(c);
+  pending.commands.clear();
+}
+
+// Presents the frame unless it is the one on screen already and the window kept it.
+void presentPendingFrame(ScreenSystem& s) {
+  PendingFrame& pending = s.pending;
+  bool same = pending.fingerprint == pending.shown && !pending.submitted &&
+              !s.backend->contentLost();
+  s.stats.drawing.repeated = same;
+  if (!same) {
+    submitPendingFrame();
+    s.backend->present();
+    pending.shown = pending.fingerprint;
+  }
+  pending.commands.clear();
+  pending.fingerprint = kFingerprintStart;
+  pending.submitted = false;
+}
+
 void recordPresent(Pacing& pacing, uint64_t now) {
   ++pacing.presented;
   pacing.recent.push_back(now);
@@ -129,7 +305,8 @@ void recordPresent(Pacing& pacing, uint64_t now) {
 }
 
 // Absolute deadlines: a late frame is caught up on the next one, but a stall of more than a
-// frame starts the schedule again rather than racing to make up the lost time.
+// frame starts the schedule again rather than racing to make up the lost time. The events that
+// come in meanwhile are gathered as they come, so the wait is the frame's only sleep.
 void waitForDeadline(Pacing& pacing) {
   if (pacing.period == 0) return;
   uint64_t now = microseconds();
@@ -138,6 +315,10 @@ void waitForDeadline(Pacing& pacing) {
   if (now > pacing.deadline + pacing.period) {
     pacing.deadline = now;
     return;
+  }
+  for (; now + 1000 <= pacing.deadline; now = microseconds()) {
+    screenSystem().backend->waitForEvent(static_cast<int>((pacing.deadline - now) / 1000));
+    gatherEvents();
   }
   delayUntil(pacing.deadline);
 }
@@ -159,6 +340,8 @@ bool initScreenSystem(Backend backend) {
   s.backend = chosen;
   s.initialised = true;
   s.pacing = Pacing{};
+  s.stats = FrameStats{};
+  s.pending = PendingFrame{};
   s.sourceBlend = 5;
   s.destinationBlend = 6;
   s.textInput = false;
@@ -315,7 +498,9 @@ void setFrameRate(int framesPerSecond) {
 
 void flipScreen() {
   ScreenSystem& s = screenSystem();
-  if (s.screen.open) s.backend->present();
+  if (s.screen.open) presentPendingFrame(s);
+  s.stats.presented = s.stats.drawing;
+  s.stats.drawing = DrawStats{};
   recordPresent(s.pacing, microseconds());
   waitForDeadline(s.pacing);
   gatherEvents();
@@ -323,8 +508,12 @@ void flipScreen() {
 
 void clearScreen(uint32_t colourBGR) {
   if (!screenSystem().screen.open) return;
-  screenSystem().backend->clear(colourBGR & 0xFF, (colourBGR >> 8) & 0xFF,
-                                (colourBGR >> 16) & 0xFF);
+  PendingFrame::Command clear;
+  clear.clear = true;
+  clear.red = colourBGR & 0xFF;
+  clear.green = (colourBGR >> 8) & 0xFF;
+  clear.blue = (colourBGR >> 16) & 0xFF;
+  queueCommand(clear);
 }
 
 bool beginDrawing() { return screenSystem().backend->canDraw(); }
@@ -341,11 +530,22 @@ double measuredFrameRate() {
   return static_cast<double>(recent.size() - 1) * 1e6 / static_cast<double>(span);
 }
 
+double framePeriodPercentile(double fraction) {
+  const std::deque<uint64_t>& recent = screenSystem().pacing.recent;
+  if (recent.size() < 2) return 0;
+  std::vector<uint64_t> periods;
+  for (size_t i = 1; i < recent.size(); ++i) periods.push_back(recent[i] - recent[i - 1]);
+  size_t at = std::min(periods.size() - 1, static_cast<size_t>(fraction * periods.size()));
+  std::nth_element(periods.begin(), periods.begin() + static_cast<ptrdiff_t>(at), periods.end());
+  return static_cast<double>(periods[at]) / 1000;
+}
+
 Handle grabScreen(int32_t number, int x, int y, int width, int height) {
   ScreenSystem& s = screenSystem();
   if (!s.screen.open || !sensibleSize(width, height)) return 0;
   if (x < 0 || y < 0 || x + width > s.screen.width || y + height > s.screen.height) return 0;
   std::vector<uint8_t> rgba(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  submitPendingFrame();
   if (!s.backend->readPixels(x, y, width, height, rgba.data())) return 0;
   return createImage(number, width, height, rgba.data());
 }
@@ -353,6 +553,110 @@ Handle grabScreen(int32_t number, int x, int y, int width, int height) {
 // ---- Sprites -----------------------------------------------------------------------------
 
 namespace {
+
+void findOpaqueBlocks(Sprite& sprite, const uint8_t* rgba) {
+  sprite.blockColumns = (sprite.width + kOpacityBlock - 1) / kOpacityBlock;
+  int blockRows = (sprite.height + kOpacityBlock - 1) / kOpacityBlock;
+  sprite.opaqueBlocks.assign(static_cast<size_t>(sprite.blockColumns) * blockRows, true);
+  sprite.opaque = true;
+  for (int y = 0; y < sprite.height; ++y) {
+    const uint8_t* row = rgba + static_cast<size_t>(y) * sprite.width * 4;
+    for (int x = 0; x < sprite.width; ++x) {
+      const uint8_t* texel = row + x * 4;
+      // Its middle: filtering spreads it by a texel, which the outline adds later.
+      float cx = static_cast<float>(x) + 0.5f, cy = static_cast<float>(y) + 0.5f;
+      if (texel[3] != 0) sprite.withAlpha.add(cx, cy);
+      if (texel[0] != 0 || texel[1] != 0 || texel[2] != 0) sprite.withColour.add(cx, cy);
+      if (texel[3] == 255) continue;
+      sprite.opaqueBlocks[static_cast<size_t>(y / kOpacityBlock) * sprite.blockColumns +
+                          x / kOpacityBlock] = false;
+      sprite.opaque = false;
+    }
+  }
+}
+
+// Whether the texels under a quad's texture rectangle are all opaque.
+bool opaqueUnder(const Sprite& sprite, const Vec2 uv[4]) {
+  if (sprite.opaque) return true;
+  float u0 = std::min(uv[0].x, uv[2].x), u1 = std::max(uv[0].x, uv[2].x);
+  float v0 = std::min(uv[0].y, uv[2].y), v1 = std::max(uv[0].y, uv[2].y);
+  if (u0 < 0 || v0 < 0 || u1 > 1 || v1 > 1) return false;
+  int x0 = static_cast<int>(u0 * sprite.width) / kOpacityBlock;
+  int y0 = static_cast<int>(v0 * sprite.height) / kOpacityBlock;
+  int x1 = (static_cast<int>(std::ceil(u1 * sprite.width)) - 1) / kOpacityBlock;
+  int y1 = (static_cast<int>(std::ceil(v1 * sprite.height)) - 1) / kOpacityBlock;
+  for (int by = y0; by <= y1; ++by) {
+    for (int bx = x0; bx <= x1; ++bx) {
+      if (!sprite.opaqueBlocks[static_cast<size_t>(by) * sprite.blockColumns + bx]) return false;
+    }
+  }
+  return true;
+}
+
+// Unturned and unscaled: each texel covers one pixel, so the texture needs no filtering.
+bool texelForPixel(const DrawnQuad& q, const Sprite& sprite) {
+  const Vec2* c = q.corners;
+  const Vec2* uv = q.uv;
+  constexpr float kSlack = 0.01f;
+  bool upright = c[0].y == c[1].y && c[2].y == c[3].y && c[0].x == c[3].x && c[1].x == c[2].x &&
+                 uv[0].y == uv[1].y && uv[2].y == uv[3].y && uv[0].x == uv[3].x &&
+                 uv[1].x == uv[2].x;
+  return upright &&
+         std::fabs((c[1].x - c[0].x) - (uv[1].x - uv[0].x) * sprite.width) < kSlack &&
+         std::fabs((c[3].y - c[0].y) - (uv[3].y - uv[0].y) * sprite.height) < kSlack;
+}
+
+// For quads over a whole texture in one colour, drawn as a parallelogram, under a blend where
+// some texels change nothing (no alpha with the normal and the adding pairs, no colour with the
+// light pairs): the outline of the texels that do, so that the rest is never touched. False
+// when nothing at all would change.
+bool outlineQuad(DrawnQuad& q, const Sprite& sprite) {
+  const Sprite::Octagon* octagon = nullptr;
+  int pair = q.sourceBlend * 11 + q.destinationBlend;
+  if (pair == 5 * 11 + 6 || pair == 5 * 11 + 2) octagon = &sprite.withAlpha;
+  if (pair == 9 * 11 + 7 || pair == 2 * 11 + 2) octagon = &sprite.withColour;
+  if (!octagon || !q.blend) return true;
+  if (octagon->empty()) return false;
+  const Vec2* c = q.corners;
+  const Vec2* uv = q.uv;
+  bool wholeTexture = uv[0].x == 0 && uv[0].y == 0 && uv[1].x == 1 && uv[1].y == 0 &&
+                      uv[2].x == 1 && uv[2].y == 1 && uv[3].x == 0 && uv[3].y == 1;
+  bool oneColour = q.colours[1] == q.colours[0] && q.colours[2] == q.colours[0] &&
+                   q.colours[3] == q.colours[0];
+  bool parallelogram = std::fabs(c[0].x + c[2].x - c[1].x - c[3].x) < 0.01f &&
+                       std::fabs(c[0].y + c[2].y - c[1].y - c[3].y) < 0.01f;
+  if (!wholeTexture || !oneColour || !parallelogram) return true;
+  // In texels, widened by the reach of filtering.
+  constexpr float kReach = 1.5f;
+  float w = static_cast<float>(sprite.width), h = static_cast<float>(sprite.height);
+  std::vector<Vec2> shape = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+  const float axis[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+  for (int i = 0; i < 4; ++i) {
+    float reach = i < 2 ? kReach : 2 * kReach;
+    clipPolygon(shape, axis[i][0], axis[i][1], octagon->high[i] + reach);
+    clipPolygon(shape, -axis[i][0], -axis[i][1], -(octagon->low[i] - reach));
+  }
+  if (shape.size() < 3) return false;
+  if (polygonArea(shape) > 0.97 * w * h || shape.size() > std::size(q.outline)) return true;
+  q.outlineCount = static_cast<int>(shape.size());
+  for (size_t i = 0; i < shape.size(); ++i) {
+    float u = shape[i].x / w, v = shape[i].y / h;
+    q.outlineUv[i] = {u, v};
+    q.outline[i] = {c[0].x + (c[1].x - c[0].x) * u + (c[3].x - c[0].x) * v,
+                    c[0].y + (c[1].y - c[0].y) * u + (c[3].y - c[0].y) * v};
+  }
+  return true;
+}
+
+// Normal blending of opaque texels at full alpha writes the texels as they are, and so does the
+// one-zero pair always.
+bool needsBlend(const DrawnQuad& q, const Sprite& sprite) {
+  if (q.sourceBlend == 2 && q.destinationBlend == 1) return false;
+  if (q.sourceBlend != 5 || q.destinationBlend != 6 || q.alpha != 255) return true;
+  // Filtering reads neighbours across the rectangle's edge, so a part of a texture counts only
+  // when it is drawn texel for pixel.
+  return !(sprite.opaque || (q.exact && opaqueUnder(sprite, q.uv)));
+}
 
 Handle makeSprite(int32_t number, int width, int height, const uint8_t* rgba) {
   if (!sensibleSize(width, height) || !rgba) return 0;
@@ -366,6 +670,7 @@ Handle makeSprite(int32_t number, int width, int height, const uint8_t* rgba) {
     sprite->width = width;
     sprite->height = height;
     sprite->texture = texture;
+    findOpaqueBlocks(*sprite, rgba);
     return sprite;
   });
 }
@@ -501,8 +806,30 @@ void displaySprite3D(uint32_t sprite3D, float x, float y, int alpha) {
   drawn.alpha = alpha < 0 ? 0 : alpha > 255 ? 255 : alpha;
   drawn.sourceBlend = s.sourceBlend;
   drawn.destinationBlend = s.destinationBlend;
+  drawn.exact = texelForPixel(drawn, *texture);
+  drawn.blend = needsBlend(drawn, *texture);
+  bool changesSomething = outlineQuad(drawn, *texture);
   if (s.recorder) s.recorder->push_back(drawn);
-  if (texture->texture) s.backend->drawQuad(texture->texture, drawn);
+  if (!texture->texture || !s.screen.open || !changesSomething) return;
+  countQuad(s, drawn);
+  queueCommand({texture->texture, drawn});
+}
+
+void fillRect(float x, float y, float width, float height, uint32_t colourRGB) {
+  ScreenSystem& s = screenSystem();
+  DrawnQuad drawn;
+  const Vec2 corners[4] = {{x, y}, {x + width, y}, {x + width, y + height}, {x, y + height}};
+  for (int i = 0; i < 4; ++i) {
+    drawn.corners[i] = corners[i];
+    drawn.colours[i] = colourRGB & 0xFFFFFF;
+  }
+  drawn.sourceBlend = s.sourceBlend;
+  drawn.destinationBlend = s.destinationBlend;
+  drawn.blend = !(s.sourceBlend == 2 && s.destinationBlend == 1);
+  if (s.recorder) s.recorder->push_back(drawn);
+  if (!s.screen.open) return;
+  countQuad(s, drawn);
+  queueCommand({nullptr, drawn});
 }
 
 void setBlendMode(int sourceFactor, int destinationFactor) {
@@ -514,5 +841,7 @@ void setBlendMode(int sourceFactor, int destinationFactor) {
 }
 
 void setDrawRecorder(std::vector<DrawnQuad>* recorder) { screenSystem().recorder = recorder; }
+
+DrawStats lastFrameStats() { return screenSystem().stats.presented; }
 
 }  // namespace rt

@@ -99,6 +99,8 @@ void endDrawing();
 // Frames presented since start, and the average rate over the last few seconds.
 uint64_t framesPresented();
 double measuredFrameRate();
+// A percentile (0.5, 0.99) of the periods between those frames, in milliseconds.
+double framePeriodPercentile(double fraction);
 
 // ---- Sprites and 3D sprites ----------------------------------------------------------------
 
@@ -143,6 +145,10 @@ uint32_t sprite3DTexture(uint32_t sprite3D);  // handle of the sprite it draws
 // Draws the quad with its top-left corner at (x, y); alpha 0..255 multiplies the texture's alpha.
 void displaySprite3D(uint32_t sprite3D, float x, float y, int alpha = 255);
 
+// A rectangle of one colour (0x00RRGGBB) under the current blend, as a quad without texture
+// (texture 0 in the recorder).
+void fillRect(float x, float y, float width, float height, uint32_t colourRGB);
+
 // Direct3D blend factors: 1 zero, 2 one, 3 source colour, 4 inverse source colour, 5 source
 // alpha, 6 inverse source alpha, 7 destination alpha, 8 inverse destination alpha, 9 destination
 // colour, 10 inverse destination colour. The back buffer has no alpha channel, so destination
@@ -159,8 +165,30 @@ struct DrawnQuad {
   uint32_t colours[4] = {};  // 0x00RRGGBB
   int alpha = 255;
   int sourceBlend = 5, destinationBlend = 6;
+  // Off where blending could not change a pixel: the backend writes the quad's colours as they
+  // are.
+  bool blend = true;
+  // Unturned and unscaled: one texel to a pixel, drawn without filtering on whole pixels.
+  bool exact = false;
+  // When more than 0: the convex part of the quad that is drawn (screen positions and texture
+  // coordinates), leaving out texels that could not change a pixel.
+  int outlineCount = 0;
+  Vec2 outline[12];
+  Vec2 outlineUv[12];
 };
 void setDrawRecorder(std::vector<DrawnQuad>* recorder);
+
+// What the last presented frame drew: its quads, the screen pixels they covered with blending on
+// (so a full screen of blended quads adds width x height), and how often the texture or the
+// blend changed from one quad to the next.
+struct DrawStats {
+  uint64_t quads = 0;
+  double blendedPixels = 0;
+  uint64_t textureSwitches = 0;
+  uint64_t blendSwitches = 0;
+  bool repeated = false;  // the same as the frame on screen, so it was not drawn again
+};
+DrawStats lastFrameStats();
 
 // ---- Images ------------------------------------------------------------------------------
 // Images are RGBA pixels in memory (row-major, 4 bytes per pixel: R, G, B, A) and need no screen.

@@ -13,6 +13,8 @@
 //                              alpha and the Direct3D blend pair; destination alpha must read 1
 //   clear, canDraw, present, readPixels (RGBA, back buffer before present)
 //   pumpEvents                 feeds pushWindowEvent and the key and mouse states
+//   waitForEvent               sleeps until an event is pending or the time is up
+//   contentLost                the window needs the last frame again (uncovered, restored)
 //   setTextInput               the platform's text entry (input method) on or off
 //   clipboardText / setClipboardText   the clipboard as UTF-8
 //   messageBox
@@ -53,7 +55,8 @@ struct ScreenBackend {
 
   NativeTexture (*createTexture)(int width, int height, const uint8_t* rgba);
   void (*destroyTexture)(NativeTexture texture);
-  // Corners are in the game's pixel convention (pixel centres on whole numbers).
+  // Corners are in the game's pixel convention (pixel centres on whole numbers). A null texture
+  // draws the corner colours alone.
   void (*drawQuad)(NativeTexture texture, const DrawnQuad& quad);
 
   void (*clear)(uint8_t red, uint8_t green, uint8_t blue);
@@ -61,6 +64,10 @@ struct ScreenBackend {
   void (*present)();
   bool (*readPixels)(int x, int y, int width, int height, uint8_t* rgba);
   void (*pumpEvents)();
+  // Returns once an event is pending or the time is up, without taking the event.
+  void (*waitForEvent)(int timeoutMs);
+  // Whether the window lost what was presented last (uncovered, restored) since the last call.
+  bool (*contentLost)();
   void (*setTextInput)(bool on);
   std::string (*clipboardText)();
   void (*setClipboardText)(const std::string& utf8);

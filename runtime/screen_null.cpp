@@ -3,6 +3,7 @@
 // Frame pacing and the draw recorder still work, since they live in screen.cpp.
 #include <csignal>
 
+#include "runtime/clock.h"
 #include "runtime/screen_local.h"
 
 namespace rt {
@@ -60,6 +61,9 @@ void clear(uint8_t, uint8_t, uint8_t) {}
 bool canDraw() { return true; }
 void present() {}
 bool readPixels(int, int, int, int, uint8_t*) { return false; }
+void waitForEvent(int timeoutMs) { delay(timeoutMs); }
+bool contentLost() { return false; }
+
 void pumpEvents() {
   if (!stopSignalled) return;
   stopSignalled = 0;
@@ -103,6 +107,8 @@ const ScreenBackend& nullScreenBackend() {
       .present = headless::present,
       .readPixels = headless::readPixels,
       .pumpEvents = headless::pumpEvents,
+      .waitForEvent = headless::waitForEvent,
+      .contentLost = headless::contentLost,
       .setTextInput = headless::setTextInput,
       .clipboardText = headless::clipboardText,
       .setClipboardText = headless::setClipboardText,

@@ -3,9 +3,11 @@
 #include <SDL.h>
 
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "runtime/clock.h"
 #include "runtime/containers.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
@@ -29,6 +31,7 @@ constexpr int kTitleButtonsWidth = 256;  // except on the title-bar buttons at i
 struct SdlTexture {
   SDL_Texture* texture = nullptr;
   SDL_BlendMode mode = SDL_BLENDMODE_INVALID;
+  SDL_ScaleMode scale = SDL_ScaleModeLinear;
 };
 
 // Plain values only, so nothing here needs destroying at exit.
@@ -40,6 +43,7 @@ struct SdlState {
   int mouseX = 0, mouseY = 0;
   bool leftDown = false, rightDown = false;
   bool blendFailureLogged = false;
+  bool contentLost = false;  // the window showed nothing of ours since this was last read
   std::array<SDL_BlendMode, 11 * 11> blendModes{};  // by source * 11 + destination
 };
 
@@ -201,7 +205,7 @@ NativeTexture createTexture(int width, int height, const uint8_t* rgba) {
     return nullptr;
   }
   SDL_SetTextureScaleMode(texture, SDL_ScaleModeLinear);
-  return new SdlTexture{texture, SDL_BLENDMODE_INVALID};
+  return new SdlTexture{texture, SDL_BLENDMODE_INVALID, SDL_ScaleModeLinear};
 }
 
 void destroyTexture(NativeTexture texture) {
@@ -237,20 +241,38 @@ SDL_BlendMode blendMode(int source, int destination) {
   return mode;
 }
 
-void applyBlend(SdlTexture* texture, int source, int destination) {
-  SDL_BlendMode mode = blendMode(source, destination);
+SDL_BlendMode quadBlend(const DrawnQuad& quad) {
+  return quad.blend ? blendMode(quad.sourceBlend, quad.destinationBlend) : SDL_BLENDMODE_NONE;
+}
+
+void logBlendFailure(const DrawnQuad& quad) {
+  if (state.blendFailureLogged) return;
+  logLine("SCREEN", "blend %d/%d unsupported: %s", quad.sourceBlend, quad.destinationBlend,
+          SDL_GetError());
+  state.blendFailureLogged = true;
+}
+
+void applyBlend(SdlTexture* texture, const DrawnQuad& quad) {
+  SDL_BlendMode mode = quadBlend(quad);
   if (texture->mode == mode) return;
   if (SDL_SetTextureBlendMode(texture->texture, mode) == 0) {
     texture->mode = mode;
     return;
   }
   // A renderer without custom modes still gets plain alpha blending.
-  if (!state.blendFailureLogged) {
-    logLine("SCREEN", "blend %d/%d unsupported: %s", source, destination, SDL_GetError());
-    state.blendFailureLogged = true;
-  }
+  logBlendFailure(quad);
   SDL_SetTextureBlendMode(texture->texture, SDL_BLENDMODE_BLEND);
   texture->mode = SDL_BLENDMODE_BLEND;
+}
+
+// Filtering of a texel-for-pixel quad would only cost time. The renderer sets a texture's filter
+// at once rather than in its queue, so the quads queued before are drawn first.
+void applyScale(SdlTexture* texture, bool exact) {
+  SDL_ScaleMode scale = exact ? SDL_ScaleModeNearest : SDL_ScaleModeLinear;
+  if (texture->scale == scale) return;
+  SDL_RenderFlush(state.renderer);
+  SDL_SetTextureScaleMode(texture->texture, scale);
+  texture->scale = scale;
 }
 
 SDL_Color vertexColour(uint32_t rgb, int alpha) {
@@ -261,17 +283,42 @@ SDL_Color vertexColour(uint32_t rgb, int alpha) {
 void drawQuad(NativeTexture texture, const DrawnQuad& quad) {
   if (!state.renderer) return;
   auto* t = static_cast<SdlTexture*>(texture);
-  applyBlend(t, quad.sourceBlend, quad.destinationBlend);
-  // The game places quads with pixel centres on whole numbers (it subtracts half a pixel to hit
-  // texels exactly); OpenGL's centres lie on halves.
-  SDL_Vertex vertices[4];
-  for (int i = 0; i < 4; ++i) {
-    vertices[i].position = SDL_FPoint{quad.corners[i].x + 0.5f, quad.corners[i].y + 0.5f};
-    vertices[i].color = vertexColour(quad.colours[i], quad.alpha);
-    vertices[i].tex_coord = SDL_FPoint{quad.uv[i].x, quad.uv[i].y};
+  if (t) {
+    applyBlend(t, quad);
+    applyScale(t, quad.exact);
+  } else if (SDL_SetRenderDrawBlendMode(state.renderer, quadBlend(quad)) != 0) {
+    logBlendFailure(quad);
+    SDL_SetRenderDrawBlendMode(state.renderer, SDL_BLENDMODE_BLEND);
   }
-  static const int indices[6] = {0, 1, 2, 0, 2, 3};
-  SDL_RenderGeometry(state.renderer, t->texture, vertices, 4, indices, 6);
+  // The game places quads with pixel centres on whole numbers (it subtracts half a pixel to hit
+  // texels exactly); OpenGL's centres lie on halves. A texel-for-pixel quad moves to whole
+  // pixels, onto the pixels it covers already, so that every pixel samples the middle of a texel.
+  SDL_FPoint shift{0.5f, 0.5f};
+  if (quad.exact) {
+    SDL_FPoint at{quad.corners[0].x + 0.5f, quad.corners[0].y + 0.5f};
+    shift.x += std::ceil(at.x - 0.5f) - at.x;
+    shift.y += std::ceil(at.y - 0.5f) - at.y;
+  }
+  // The quad as two triangles, or its outline as a fan.
+  constexpr int kMost = static_cast<int>(std::size(DrawnQuad{}.outline));
+  SDL_Vertex vertices[kMost];
+  int indices[(kMost - 2) * 3];
+  bool outlined = quad.outlineCount > 0;
+  int count = outlined ? quad.outlineCount : 4;
+  const Vec2* corners = outlined ? quad.outline : quad.corners;
+  const Vec2* uv = outlined ? quad.outlineUv : quad.uv;
+  for (int i = 0; i < count; ++i) {
+    vertices[i].position = SDL_FPoint{corners[i].x + shift.x, corners[i].y + shift.y};
+    vertices[i].color = vertexColour(quad.colours[outlined ? 0 : i], quad.alpha);
+    vertices[i].tex_coord = SDL_FPoint{uv[i].x, uv[i].y};
+  }
+  for (int i = 0; i + 2 < count; ++i) {
+    indices[i * 3] = 0;
+    indices[i * 3 + 1] = i + 1;
+    indices[i * 3 + 2] = i + 2;
+  }
+  SDL_RenderGeometry(state.renderer, t ? t->texture : nullptr, vertices, count, indices,
+                     (count - 2) * 3);
 }
 
 void clear(uint8_t red, uint8_t green, uint8_t blue) {
@@ -376,6 +423,10 @@ void windowChange(const SDL_WindowEvent& window, bool* closed) {
   if (window.event == SDL_WINDOWEVENT_CLOSE && !*closed) {
     push(kEventClose);
     *closed = true;
+  } else if (window.event == SDL_WINDOWEVENT_EXPOSED || window.event == SDL_WINDOWEVENT_SHOWN ||
+             window.event == SDL_WINDOWEVENT_RESTORED ||
+             window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+    state.contentLost = true;
   } else if (window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
     state.leftDown = state.rightDown = false;
     releaseAllInput();
@@ -406,6 +457,20 @@ void pumpEvents() {
         break;
       default: break;
     }
+  }
+}
+
+bool contentLost() {
+  bool lost = state.contentLost;
+  state.contentLost = false;
+  return lost;
+}
+
+void waitForEvent(int timeoutMs) {
+  if (state.initialised) {
+    SDL_WaitEventTimeout(nullptr, timeoutMs);
+  } else {
+    delay(timeoutMs);
   }
 }
 
@@ -442,6 +507,8 @@ const ScreenBackend& sdlScreenBackend() {
       .present = sdl::present,
       .readPixels = sdl::readPixels,
       .pumpEvents = sdl::pumpEvents,
+      .waitForEvent = sdl::waitForEvent,
+      .contentLost = sdl::contentLost,
       .setTextInput = sdl::setTextInput,
       .clipboardText = sdl::clipboardText,
       .setClipboardText = sdl::setClipboardText,

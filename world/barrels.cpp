@@ -113,7 +113,9 @@ Barrel* placeBarrel(int32_t owner, int32_t strength, float x, float y, int32_t f
   barrel->fuseTime = std::clamp(fuseTime, kMinFuseTime, kMaxFuseTime);
   barrel->explodeAt = rt::frame.now + static_cast<uint32_t>(barrel->fuseTime);
   world.round.barrelAt.set(column, row, barrel);
-  rt::logLine("BARREL", "player %d placed a barrel at cell %d,%d", owner, column, row);
+  // The monotonic clock lets a measurement line up the placing and the receiving machines.
+  rt::logLine("BARREL", "player %d placed a barrel at cell %d,%d (clock %llu us)", owner, column,
+              row, static_cast<unsigned long long>(rt::microseconds()));
   notifyBarrel(WorldEventType::kBarrelPlaced, *barrel);
   return barrel;
 }

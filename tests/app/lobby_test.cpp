@@ -125,8 +125,8 @@ TEST_F(LobbyTest, ServerCreatedJoinedChattedPlayedAndLeftThroughTheScreens) {
   ASSERT_NE(base, 0);
   writeSettings("Alice", base, "127.0.0.1", "Rounds = 2");
   writeSettings("Bob", base, "localhost", "Rounds = 2");
-  // Both start at once: each script runs from its own window showing, about two seconds after
-  // its start, so Bob's steps fall between Alice's with a second or more to spare.
+  // Each script runs from the end of its start-up: Bob, headless and ready at once, starts when
+  // Alice's window shows, so that his steps fall between hers with a second or more to spare.
   std::vector<Child> children;
   children.push_back(start("Alice",
                            click(1000, kMultiplayer) + click(1600, kCreateServer) +
@@ -136,6 +136,10 @@ TEST_F(LobbyTest, ServerCreatedJoinedChattedPlayedAndLeftThroughTheScreens) {
                                click(7800, kMapRow0) + click(8400, kStart) + taps(10000, kZ) +
                                click(23000, kBack) + click(23800, kYes) + closeAt(24600),
                            true));
+  if (!test::waitForText(dir.file("Alice.log"), "START main window shown", kTimeoutMs)) {
+    test::waitAll(children, 0);
+    FAIL() << "no window\n" << raw("Alice");
+  }
   children.push_back(start("Bob",
                            click(1000, kMultiplayer) + click(1600, kDirectConnection) +
                                click(2200, kAddressEnd) + taps(2400, kBackspace, 9) +

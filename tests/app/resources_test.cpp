@@ -12,7 +12,9 @@
 #include "data/archive.h"
 #include "data/archive_writer.h"
 #include "data/resources.h"
+#include "render/lights.h"
 #include "runtime/files.h"
+#include "runtime/frame.h"
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "support/test_support.h"
@@ -101,6 +103,33 @@ TEST_F(Resources, AMissingArchiveLeavesOnlyItsOwnResourcesMissing) {
   EXPECT_TRUE(rt::sprite3DExists(DefaultParticleTexture()));
   EXPECT_TRUE(rt::sprite3DExists(kSpriteGlow));
   EXPECT_EQ(rt::spriteWidth(kSpriteGlow), 64);
+}
+
+// The warm-up draws every picture at other sizes and turns: the game must find them as they were.
+TEST_F(Resources, WarmingUpLeavesPicturesLightsAndBlendAsTheyWere) {
+  writeArchive(dir.file("Data/GFX.qzd"), {{"Box.png", png(96, 96, 200)},
+                                           {"Hair.png", png(40, 40, 10)},
+                                           {"Icon Fire.png", png(64, 64, 10)}});
+  LoadResources();
+  int32_t cameraX = 0, cameraY = 0;
+  InitLights("Data\\Lights.qzd", 1024, 768, &rt::frame.now, &cameraX, &cameraY);
+  rt::rotateSprite3D(kSpriteBox, 30, 0);
+  rt::setBlendMode(5, 6);
+
+  WarmUpRenderer();
+
+  EXPECT_FLOAT_EQ(rt::sprite3DWidth(kSpriteBox), 96);
+  EXPECT_FLOAT_EQ(rt::sprite3DRotation(kSpriteBox), 30);
+  EXPECT_FLOAT_EQ(rt::sprite3DWidth(kSpriteHair), 32);
+  EXPECT_FLOAT_EQ(rt::sprite3DHeight(kSpriteIconFire), 48);
+  EXPECT_EQ(Lights().count(), 0u);
+  std::vector<rt::DrawnQuad> drawn;
+  rt::setDrawRecorder(&drawn);
+  rt::displaySprite3D(kSpriteBox, 0, 0);
+  rt::setDrawRecorder(nullptr);
+  ASSERT_EQ(drawn.size(), 1u);
+  EXPECT_EQ(drawn[0].sourceBlend, 5);
+  EXPECT_EQ(drawn[0].destinationBlend, 6);
 }
 
 TEST_F(Resources, TextureFolderKeepsTheFirstOfANameAndOnlyLowerCaseExtensions) {

@@ -67,7 +67,7 @@ class LightTest : public ::testing::Test {
     std::vector<rt::DrawnQuad> out;
     for (const rt::DrawnQuad& q : drawn) {
       for (int shape : {kLightPoint, kLightCone, kLightPlane}) {
-        if (q.sprite3D == LightShapeSprite(shape)) out.push_back(q);
+        if (q.texture != 0 && q.sprite3D == LightShapeSprite(shape)) out.push_back(q);
       }
     }
     return out;
@@ -274,6 +274,10 @@ TEST_F(LightTest, AmbientAndOverlayCoverTheScreenAndTheNormalBlendReturns) {
   EXPECT_EQ(drawn[1].destinationBlend, 7);
   EXPECT_EQ(drawn[2].sourceBlend, 3);  // the ambient tints last
   EXPECT_EQ(drawn[2].destinationBlend, 9);
+  // Plain colours without a picture, red first.
+  EXPECT_EQ(drawn[1].texture, 0u);
+  EXPECT_EQ(drawn[1].colours[3], 0x605040u);
+  EXPECT_EQ(drawn[2].colours[0], 0x302010u);
   rt::displaySprite3D(LightShapeSprite(kLightPoint), 0, 0);
   EXPECT_EQ(drawn.back().sourceBlend, 5);
   EXPECT_EQ(drawn.back().destinationBlend, 6);

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/clock.h"
+
 namespace {
 
 class Network : public testing::Test {
@@ -297,6 +299,38 @@ TEST_F(Network, UdpPeerCapHolds) {
   rt::ServerEvent event;
   ASSERT_EQ(waitServerEvent(&event), rt::kNetData);
   EXPECT_EQ(rt::connectionAddress(event.connection), "127.0.200.1");
+}
+
+// A loop that sleeps on its connections wakes for bytes that arrive during the sleep, for a
+// datagram already taken off the socket, and otherwise at the deadline.
+TEST_F(Network, WaitForDataWakesOnArrivalOrAtTheDeadline) {
+  TcpPair pair = connectPair();
+  ASSERT_TRUE(pair.client && pair.accepted);
+  rt::Handle server = rt::createServer(rt::kAnyNumber, 0, rt::kUdp, "127.0.0.1");
+  rt::Handle link = rt::openConnection(rt::kAnyNumber, "127.0.0.1", rt::serverPort(server),
+                                       rt::kUdp);
+  ASSERT_TRUE(server && link);
+  const uint32_t watched[] = {pair.client, link, 0xDEAD0001u};
+  auto soon = [] { return rt::microseconds() + 20000; };
+  EXPECT_FALSE(rt::waitForData(watched, 3, soon()));
+
+  std::thread sender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    rt::sendBytes(pair.accepted, "x", 1);
+  });
+  EXPECT_TRUE(rt::waitForData(watched, 3, rt::microseconds() + 10000000));
+  sender.join();
+  char byte;
+  EXPECT_EQ(rt::receiveBytes(pair.client, &byte, 1), 1);
+  EXPECT_FALSE(rt::waitForData(watched, 3, soon()));
+
+  // A datagram the poll has read waits in the link, no longer on its socket.
+  ASSERT_EQ(rt::sendBytes(link, "hi", 2), 2);
+  rt::ServerEvent event;
+  ASSERT_EQ(waitServerEvent(&event), rt::kNetData);
+  ASSERT_EQ(rt::sendBytes(event.connection, "back", 4), 4);
+  ASSERT_TRUE(waitConnectionData(link));
+  EXPECT_TRUE(rt::waitForData(watched, 3, soon()));
 }
 
 TEST_F(Network, ConnectToClosedPortFails) {

@@ -287,4 +287,160 @@ TEST_F(ScreenTest, FlipIsPacedWithoutBursts) {
   EXPECT_GE(rt::microseconds() - start, 3 * kPeriod / 2);
 }
 
+// A 32 x 32 sprite, opaque but for the texel at its top-left corner.
+rt::Handle spriteWithAHole(int32_t number) {
+  std::vector<uint8_t> pixels(32 * 32 * 4, 255);
+  pixels[3] = 0;
+  rt::Handle image = rt::createImage(-1, 32, 32, pixels.data());
+  rt::Handle sprite = rt::createSpriteFromImage(number, image);
+  rt::freeImage(image);
+  return sprite;
+}
+
+TEST_F(ScreenTest, BlendingIsLeftOutOnlyWhereItCannotChangeAPixel) {
+  rt::Handle opaque = rt::createSprite3D(1, makeSprite(1, 64, 32));
+  rt::Handle holed = rt::createSprite3D(2, spriteWithAHole(2));
+  auto show = [&](rt::Handle quad, int alpha = 255) {
+    rt::displaySprite3D(quad, 10, 20, alpha);
+    return drawn.back();
+  };
+  EXPECT_TRUE(show(opaque).exact);
+  EXPECT_FALSE(show(opaque).blend);
+  EXPECT_TRUE(show(opaque, 200).blend);
+  rt::rotateSprite3D(opaque, 30, 0);
+  EXPECT_FALSE(show(opaque).exact);
+  EXPECT_FALSE(show(opaque).blend) << "every texel is opaque";
+  rt::setBlendMode(9, 7);
+  EXPECT_TRUE(show(opaque).blend);
+  rt::setBlendMode(2, 1);
+  EXPECT_FALSE(show(holed).blend) << "one, zero copies";
+  rt::fillRect(0, 0, 5, 5, 0x102030);
+  EXPECT_FALSE(drawn.back().blend);
+  EXPECT_EQ(drawn.back().texture, 0u);
+  rt::setBlendMode(5, 6);
+
+  // Part of a texture: opaque blocks count only drawn texel for pixel, since filtering would
+  // reach across the edge.
+  EXPECT_TRUE(show(holed).blend);
+  rt::clipSprite3D(holed, 8, 0, 24, 32);
+  rt::sizeSprite3D(holed, 24, 32);
+  EXPECT_TRUE(show(holed).exact);
+  EXPECT_FALSE(show(holed).blend);
+  rt::sizeSprite3D(holed, 48, 64);
+  EXPECT_FALSE(show(holed).exact);
+  EXPECT_TRUE(show(holed).blend);
+  rt::sizeSprite3D(holed, 16, 16);
+  rt::clipSprite3D(holed, 0, 16, 16, 16);
+  EXPECT_FALSE(show(holed).blend);
+  rt::clipSprite3D(holed, 4, 0, 16, 16);
+  EXPECT_TRUE(show(holed).blend) << "its block holds the hole";
+}
+
+TEST_F(ScreenTest, FramesCountWhatTheyBlendAndSkipWhatIsOnScreen) {
+  rt::Handle window = rt::openWindow(0, 0, 0, 1024, 768, "Powderbox", rt::kWindowHidden);
+  ASSERT_TRUE(rt::openWindowedScreen(window, 0, 0, 1024, 768));
+  rt::setFrameRate(0);
+  rt::Handle veil = rt::createSprite3D(1, makeSprite(1, 4, 4));
+  rt::sizeSprite3D(veil, 1024, 768);
+  rt::Handle tile = rt::createSprite3D(2, makeSprite(2, 32, 32));
+  auto frame = [&](float veilX) {
+    rt::clearScreen(0);
+    rt::displaySprite3D(veil, veilX, 0, 128);  // half of it off the screen
+    rt::displaySprite3D(tile, 0, 0);
+    rt::displaySprite3D(tile, 32, 0);
+    rt::flipScreen();
+    return rt::lastFrameStats();
+  };
+  rt::DrawStats stats = frame(512);
+  EXPECT_EQ(stats.quads, 3u);
+  EXPECT_DOUBLE_EQ(stats.blendedPixels, 512.0 * 768);
+  EXPECT_EQ(stats.textureSwitches, 1u);
+  EXPECT_EQ(stats.blendSwitches, 1u);
+  EXPECT_FALSE(stats.repeated);
+  EXPECT_TRUE(frame(512).repeated);
+  EXPECT_FALSE(frame(500).repeated);
+
+  // Reading the screen draws the frame at once; a texture gone may come back under its handle.
+  rt::grabScreen(-1, 0, 0, 8, 8);
+  EXPECT_FALSE(frame(500).repeated);
+  EXPECT_TRUE(frame(500).repeated);
+  rt::freeSprite(rt::createSpriteFromImage(-1, rt::createImage(-1, 2, 2)));
+  EXPECT_FALSE(frame(500).repeated);
+  rt::closeWindow(window);
+}
+
+// Whether a point lies inside a convex polygon (either winding).
+bool inside(const rt::Vec2* polygon, int count, rt::Vec2 p) {
+  int sign = 0;
+  for (int i = 0; i < count; ++i) {
+    rt::Vec2 a = polygon[i], b = polygon[(i + 1) % count];
+    float cross = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+    int s = cross > 1e-3f ? 1 : cross < -1e-3f ? -1 : 0;
+    if (s != 0 && sign != 0 && s != sign) return false;
+    if (s != 0) sign = s;
+  }
+  return true;
+}
+
+TEST_F(ScreenTest, QuadsLeaveOutTexelsThatCannotChangeAPixel) {
+  // A 32 x 32 picture: a transparent rim, a visible disc inside, colour only in its middle.
+  constexpr int kSide = 32;
+  std::vector<uint8_t> pixels(kSide * kSide * 4, 0);
+  auto texel = [&](int x, int y) { return &pixels[(y * kSide + x) * 4]; };
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      float dx = x + 0.5f - kSide / 2, dy = y + 0.5f - kSide / 2, r = std::hypot(dx, dy);
+      if (r < 12) texel(x, y)[3] = 255;
+      if (r < 6) texel(x, y)[0] = 200;
+    }
+  }
+  rt::Handle image = rt::createImage(-1, kSide, kSide, pixels.data());
+  rt::Handle quad = rt::createSprite3D(1, rt::createSpriteFromImage(1, image));
+  rt::freeImage(image);
+  rt::sizeSprite3D(quad, 64, 64);
+  rt::rotateSprite3D(quad, 30, 0);
+  auto check = [&](int source, int destination, float radius) {
+    rt::setBlendMode(source, destination);
+    rt::displaySprite3D(quad, 100, 100);
+    const rt::DrawnQuad& q = drawn.back();
+    ASSERT_GT(q.outlineCount, 2) << source << "/" << destination;
+    // Every texel that matters, as the screen shows it, lies inside the outline.
+    for (int y = 0; y < kSide; ++y) {
+      for (int x = 0; x < kSide; ++x) {
+        if (std::hypot(x + 0.5f - kSide / 2, y + 0.5f - kSide / 2) >= radius) continue;
+        float u = (x + 0.5f) / kSide, v = (y + 0.5f) / kSide;
+        rt::Vec2 at{q.corners[0].x + (q.corners[1].x - q.corners[0].x) * u +
+                        (q.corners[3].x - q.corners[0].x) * v,
+                    q.corners[0].y + (q.corners[1].y - q.corners[0].y) * u +
+                        (q.corners[3].y - q.corners[0].y) * v};
+        EXPECT_TRUE(inside(q.outline, q.outlineCount, at)) << x << "," << y;
+      }
+    }
+    for (int i = 0; i < q.outlineCount; ++i) {
+      EXPECT_TRUE(inside(q.corners, 4, q.outline[i])) << "the outline stays inside the quad";
+    }
+  };
+  check(5, 6, 12);
+  check(9, 7, 6);
+  rt::setBlendMode(3, 9);
+  rt::displaySprite3D(quad, 100, 100);
+  EXPECT_EQ(drawn.back().outlineCount, 0) << "every texel counts";
+  rt::setBlendMode(5, 6);
+  rt::setSprite3DColours(quad, std::vector<uint32_t>{0xFFFFFF, 0xFFFFFF, 0, 0}.data());
+  rt::displaySprite3D(quad, 100, 100);
+  EXPECT_EQ(drawn.back().outlineCount, 0) << "corner colours spread over the two triangles";
+}
+
+TEST_F(ScreenTest, ASteppedClockMovesOnlyWhenToldTo) {
+  rt::setSteppedClock(true);
+  uint64_t start = rt::microseconds();
+  rt::delay(2);
+  EXPECT_EQ(rt::microseconds(), start);
+  rt::stepClock(12500);
+  EXPECT_EQ(rt::microseconds(), start + 12500);
+  EXPECT_EQ(rt::milliseconds(), static_cast<uint32_t>((start + 12500) / 1000));
+  rt::setSteppedClock(false);
+  EXPECT_GE(rt::microseconds(), start);
+}
+
 }  // namespace

@@ -142,9 +142,13 @@ TEST_F(SdlScreenTest, AmbientBlendSquaresBoth) {
   rt::displaySprite3D(ambient, 0, 0);
   // (128/255)^2 + (200/255)^2 = 0.252 + 0.615
   expectNear(pixelAt(32, 32), {221, 221, 221});
+  // The same as a plain rectangle, red first.
+  rt::clearScreen(0xC8C8C8);
+  rt::fillRect(0, 0, kSize, kSize, 0x800000);
+  expectNear(pixelAt(32, 32), {221, 157, 157});
 }
 
-TEST_F(SdlScreenTest, GlyphPlacedHalfAPixelUpLeftHitsTexelsExactly) {
+TEST_F(SdlScreenTest, UnscaledQuadsHitTexelsExactly) {
   // How text is placed: corners at whole pixels minus one half map each texel onto one pixel.
   const uint8_t checker[2 * 2 * 4] = {
       255, 0, 0, 255,  0, 0, 255, 255,  // red, blue
@@ -154,16 +158,20 @@ TEST_F(SdlScreenTest, GlyphPlacedHalfAPixelUpLeftHitsTexelsExactly) {
   rt::Handle sprite = rt::createSpriteFromImage(-1, image);
   rt::freeImage(image);
   rt::Handle quad = rt::createSprite3D(-1, sprite);
-  rt::clearScreen(0);
-  rt::displaySprite3D(quad, 20 - 0.5f, 30 - 0.5f);
-  rt::Handle grab = rt::grabScreen(-1, 20, 30, 2, 2);
-  ASSERT_NE(grab, 0u);
-  const uint8_t* p = rt::imagePixels(grab);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(p[i * 4 + 0], checker[i * 4 + 0]) << "pixel " << i;
-    EXPECT_EQ(p[i * 4 + 2], checker[i * 4 + 2]) << "pixel " << i;
+  // Placed on whole pixels, an unscaled quad keeps the pixels it covers and its texels stay
+  // sharp rather than mixing with their neighbours.
+  for (float x : {20 - 0.5f, 20.0f, 20.3f - 0.5f}) {
+    rt::clearScreen(0);
+    rt::displaySprite3D(quad, x, 30 - 0.5f);
+    rt::Handle grab = rt::grabScreen(-1, 20, 30, 2, 2);
+    ASSERT_NE(grab, 0u);
+    const uint8_t* p = rt::imagePixels(grab);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(p[i * 4 + 0], checker[i * 4 + 0]) << "pixel " << i << " at " << x;
+      EXPECT_EQ(p[i * 4 + 2], checker[i * 4 + 2]) << "pixel " << i << " at " << x;
+    }
+    rt::freeImage(grab);
   }
-  rt::freeImage(grab);
   EXPECT_EQ(rt::grabScreen(-1, 60, 60, 8, 8), 0u);  // reaches past the screen
 }
 

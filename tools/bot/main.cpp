@@ -39,6 +39,7 @@ void startServices(const BotOptions& options, const char* argv0) {
 }
 
 void stopServices(int exitCode) {
+  rt::logLine("END", "peak memory %lld KiB", static_cast<long long>(rt::peakResidentKb()));
   rt::logLine("END", "exit %d", exitCode);
   rt::shutdownNetwork();
   rt::shutdownScreenSystem();
