@@ -179,26 +179,37 @@ void computeCorners(const Sprite3D& quad, float x, float y, Vec2 out[4]) {
   }
 }
 
+// A convex polygon on the stack: every quad is clipped a dozen times a frame. Each cut by a
+// half-plane adds at most one corner to the four a quad starts with.
+struct Polygon {
+  Vec2 points[20];
+  size_t size = 0;
+
+  Polygon(const Vec2* from, size_t count) : size(count) {
+    std::copy(from, from + count, points);
+  }
+};
+
 // Cuts a convex polygon down to where a * x + b * y <= c.
-void clipPolygon(std::vector<Vec2>& polygon, float a, float b, float c) {
-  std::vector<Vec2> kept;
+void clipPolygon(Polygon& polygon, float a, float b, float c) {
+  Polygon kept(nullptr, 0);
   auto side = [&](Vec2 p) { return a * p.x + b * p.y - c; };
-  for (size_t i = 0; i < polygon.size(); ++i) {
-    Vec2 p = polygon[i], q = polygon[(i + 1) % polygon.size()];
+  for (size_t i = 0; i < polygon.size; ++i) {
+    Vec2 p = polygon.points[i], q = polygon.points[(i + 1) % polygon.size];
     float sp = side(p), sq = side(q);
-    if (sp <= 0) kept.push_back(p);
+    if (sp <= 0) kept.points[kept.size++] = p;
     if ((sp <= 0) != (sq <= 0)) {
       float f = sp / (sp - sq);
-      kept.push_back({p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f});
+      kept.points[kept.size++] = {p.x + (q.x - p.x) * f, p.y + (q.y - p.y) * f};
     }
   }
-  polygon.swap(kept);
+  polygon = kept;
 }
 
-double polygonArea(const std::vector<Vec2>& polygon) {
+double polygonArea(const Polygon& polygon) {
   double twice = 0;
-  for (size_t i = 0; i < polygon.size(); ++i) {
-    Vec2 a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+  for (size_t i = 0; i < polygon.size; ++i) {
+    Vec2 a = polygon.points[i], b = polygon.points[(i + 1) % polygon.size];
     twice += double{a.x} * b.y - double{b.x} * a.y;
   }
   return std::abs(twice) / 2;
@@ -206,12 +217,8 @@ double polygonArea(const std::vector<Vec2>& polygon) {
 
 // The area of the quad's shape inside the screen.
 double areaOnScreen(const DrawnQuad& quad, float width, float height) {
-  std::vector<Vec2> polygon;
-  if (quad.outlineCount > 0) {
-    polygon.assign(quad.outline, quad.outline + quad.outlineCount);
-  } else {
-    polygon.assign(quad.corners, quad.corners + 4);
-  }
+  Polygon polygon = quad.outlineCount > 0 ? Polygon(quad.outline, quad.outlineCount)
+                                          : Polygon(quad.corners, 4);
   clipPolygon(polygon, -1, 0, 0);
   clipPolygon(polygon, 1, 0, width);
   clipPolygon(polygon, 0, -1, 0);
@@ -629,18 +636,19 @@ bool outlineQuad(DrawnQuad& q, const Sprite& sprite) {
   // In texels, widened by the reach of filtering.
   constexpr float kReach = 1.5f;
   float w = static_cast<float>(sprite.width), h = static_cast<float>(sprite.height);
-  std::vector<Vec2> shape = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+  const Vec2 square[4] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+  Polygon shape(square, 4);
   const float axis[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
   for (int i = 0; i < 4; ++i) {
     float reach = i < 2 ? kReach : 2 * kReach;
     clipPolygon(shape, axis[i][0], axis[i][1], octagon->high[i] + reach);
     clipPolygon(shape, -axis[i][0], -axis[i][1], -(octagon->low[i] - reach));
   }
-  if (shape.size() < 3) return false;
-  if (polygonArea(shape) > 0.97 * w * h || shape.size() > std::size(q.outline)) return true;
-  q.outlineCount = static_cast<int>(shape.size());
-  for (size_t i = 0; i < shape.size(); ++i) {
-    float u = shape[i].x / w, v = shape[i].y / h;
+  if (shape.size < 3) return false;
+  if (polygonArea(shape) > 0.97 * w * h || shape.size > std::size(q.outline)) return true;
+  q.outlineCount = static_cast<int>(shape.size);
+  for (size_t i = 0; i < shape.size; ++i) {
+    float u = shape.points[i].x / w, v = shape.points[i].y / h;
     q.outlineUv[i] = {u, v};
     q.outline[i] = {c[0].x + (c[1].x - c[0].x) * u + (c[3].x - c[0].x) * v,
                     c[0].y + (c[1].y - c[0].y) * u + (c[3].y - c[0].y) * v};
