@@ -161,4 +161,29 @@ void BM_MatchScene(benchmark::State& state) {
 }
 BENCHMARK(BM_MatchScene)->Iterations(kFrames)->Unit(benchmark::kMillisecond);
 
+// What the pixels alone cost: a cleared screen and then N full-screen rectangles under the
+// lights' blend, nothing else. The slope is the price of a blended screen on this machine, and
+// with the scene's blended screens it gives the floor a frame cannot go below.
+void BM_BlendedScreens(benchmark::State& state) {
+  startScene();
+  std::vector<double> cpu;
+  uint32_t shade = 0;
+  for (auto _ : state) {
+    double c = cpuMs();
+    if (rt::beginDrawing()) {
+      rt::clearScreen(0x202020 + (++shade & 1));  // never the frame already on screen
+      rt::setBlendMode(9, 7);
+      for (int i = 0; i < state.range(0); ++i) rt::fillRect(0, 0, 1024, 768, 0x101010);
+      rt::setBlendMode(5, 6);
+      rt::endDrawing();
+    }
+    rt::flipScreen();
+    cpu.push_back(cpuMs() - c);
+  }
+  state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+  state.counters["cpu_p99_ms"] = percentile(cpu, 0.99);
+}
+BENCHMARK(BM_BlendedScreens)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Arg(6)->Iterations(240)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
