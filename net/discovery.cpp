@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "net/protocol_local.h"
 #include "net/session.h"
 #include "runtime/clock.h"
 #include "runtime/log.h"
@@ -117,6 +118,10 @@ void startProbeAnswers() {
   rt::Handle server = session.positionServer;
   bool beside = !bound.empty();
   if (beside) {
+    rt::setDatagramFilter(server, [](const uint8_t* data, int length, const std::string& from,
+                                     uint8_t*) {
+      return admitPositionDatagram(data, length, from);
+    });
     std::string broadcast = rt::broadcastAddressOf(bound);
     server = broadcast.empty() ? 0
                                : rt::createServer(rt::kAnyNumber, session.ports.udp,
@@ -131,7 +136,7 @@ void startProbeAnswers() {
   rt::setDatagramFilter(server, [bound, icpPort, beside](const uint8_t* data, int length,
                                                           const std::string& from,
                                                           uint8_t* answer) {
-    if (!isProbe(data, length)) return beside ? 0 : -1;
+    if (!isProbe(data, length)) return beside ? 0 : admitPositionDatagram(data, length, from);
     return answerProbe(data, length, from, rt::milliseconds(), bound, icpPort, answer);
   });
 }

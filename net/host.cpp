@@ -2,6 +2,7 @@
 // the position relay, players who leave, and what only the host sends.
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "data/config.h"
@@ -9,6 +10,8 @@
 #include "net/protocol_local.h"
 #include "net/session.h"
 #include "net/transport.h"
+#include "runtime/checksum.h"
+#include "runtime/clock.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
 #include "runtime/network.h"
@@ -21,6 +24,42 @@ namespace {
 // events, and messages read from one connection per event.
 constexpr int kMaxServerEvents = 4096;
 constexpr int kMaxReadsPerEvent = 64;
+
+// A game connection must become a player this soon, or it is closed: connections that say
+// nothing, trickle or send garbage cannot hold descriptors for long.
+constexpr uint32_t kJoinWithinMs = 5000;
+// Game connections that are not players yet, from one address and in all. Beyond the first
+// limit a new one is closed at once; beyond the second the oldest waiting one makes room, so
+// that a real player who joins at once always gets in.
+constexpr size_t kNewcomersPerAddress = 8;
+constexpr size_t kMaxNewcomers = 256;
+// A position peer that is no player's this long is let go.
+constexpr uint32_t kStrangerPeerMs = 3000;
+// A player's positions that come from a new port of its address take over from the old one once
+// the old one has been silent this long (a router may change the port of a long quiet flow).
+constexpr uint32_t kRebindAfterMs = 2000;
+
+// Connections the host keeps an eye on, each with the time it was first seen.
+struct Guards {
+  struct Newcomer {
+    uint32_t since;
+    std::string address;
+  };
+  std::unordered_map<uint32_t, Newcomer> newcomers;       // game connections, not yet players
+  std::unordered_map<uint32_t, uint32_t> strangerPeers;   // position peers of nobody
+  std::unordered_map<int32_t, uint32_t> lastPosition;     // player id -> last relayed position
+  uint32_t refusals = 0;                                  // for rate-limited logging
+};
+
+Guards& guards() {
+  static Guards g;
+  return g;
+}
+
+bool worthLogging(uint32_t& count) {
+  ++count;
+  return (count & (count - 1)) == 0;
+}
 
 void sendToOne(MessageBuffer* buffer, uint32_t connection) {
   if (!buffer) return;
@@ -114,19 +153,90 @@ void echoFromPlayer(uint32_t connection, const MessageSpec& spec, MessageBuffer*
   sendToAll(message);
 }
 
+void closeQuietly(uint32_t connection) {
+  rt::closeConnection(connection);
+  forgetConnection(connection);
+}
+
+// Makes room for a new game connection, or says there is none for its address.
+bool roomForNewcomer(const std::string& address) {
+  Guards& g = guards();
+  size_t fromAddress = 0;
+  uint32_t oldest = 0, oldestSince = 0;
+  for (const auto& [connection, newcomer] : g.newcomers) {
+    if (newcomer.address == address) ++fromAddress;
+    if (!oldest || rt::timeBefore(newcomer.since, oldestSince)) {
+      oldest = connection;
+      oldestSince = newcomer.since;
+    }
+  }
+  if (fromAddress >= kNewcomersPerAddress) return false;
+  if (g.newcomers.size() >= kMaxNewcomers) {
+    closeQuietly(oldest);
+    g.newcomers.erase(oldest);
+  }
+  return true;
+}
+
 void newGameConnection(uint32_t connection) {
   if (world.match.running) {
     turnAway(connection);
     return;
   }
+  Guards& g = guards();
+  std::string address = rt::connectionAddress(connection);
+  if (!roomForNewcomer(address)) {
+    if (worthLogging(g.refusals)) {
+      rt::logLine("NET", "refused a game connection from %s: %zu wait there already (%u so far)",
+                  address.c_str(), kNewcomersPerAddress, g.refusals);
+    }
+    closeQuietly(connection);
+    return;
+  }
+  g.newcomers[connection] = {rt::milliseconds(), address};
   sendIdentifyMessage(connection);
+}
+
+// Game connections that did not join in time, position peers of nobody, and the bookkeeping of
+// connections that are gone.
+void sweepGuards() {
+  Guards& g = guards();
+  uint32_t now = rt::milliseconds();
+  std::vector<uint32_t> late;
+  // The host's own client may watch without ever joining.
+  auto settled = [](uint32_t connection) {
+    return findPlayer(idOf(connection)) || (session.myId != 0 && idOf(connection) == session.myId);
+  };
+  for (const auto& [connection, newcomer] : g.newcomers) {
+    if (settled(connection) || !rt::connectionExists(connection) ||
+        now - newcomer.since >= kJoinWithinMs) {
+      late.push_back(connection);
+    }
+  }
+  for (uint32_t connection : late) {
+    if (!settled(connection) && rt::connectionExists(connection)) {
+      if (mayLog()) rt::logLine("NET", "closed game connection %u: no join in time", connection);
+      closeQuietly(connection);
+    }
+    g.newcomers.erase(connection);
+  }
+  std::erase_if(g.strangerPeers, [now](const auto& entry) {
+    auto [peer, since] = entry;
+    if (!rt::connectionExists(peer)) return true;
+    for (const Player& player : world.players) {
+      if (connectionOf(player.udpLink) == peer) return true;
+    }
+    if (now - since < kStrangerPeerMs) return false;
+    closeQuietly(peer);
+    return true;
+  });
+  std::erase_if(g.lastPosition, [](const auto& entry) { return !findPlayer(entry.first); });
 }
 
 void answerInformation(uint32_t connection) {
   std::string text = serverInformationText();
   rt::sendBytes(connection, text.data(), static_cast<int>(text.size()));
-  rt::closeConnection(connection);
-  forgetConnection(connection);
+  closeQuietly(connection);
   if (mayLog()) rt::logLine("MSG", "information sent to %u", connection);
 }
 
@@ -146,6 +256,7 @@ void readGameConnection(uint32_t connection) {
 }
 
 void readPositionPeer(uint32_t peer) {
+  guards().strangerPeers.try_emplace(peer, rt::milliseconds());
   for (int i = 0; i < kMaxReadsPerEvent; ++i) {
     MessageBuffer* message = receiveMessage(peer, 0);
     if (message) {
@@ -180,8 +291,45 @@ void forgetStrangePeer(uint32_t peer) {
   for (const Player& player : world.players) {
     if (connectionOf(player.udpLink) == peer) return;
   }
-  rt::closeConnection(peer);
-  forgetConnection(peer);
+  closeQuietly(peer);
+  guards().strangerPeers.erase(peer);
+}
+
+uint32_t readU32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+bool isPlayerAddress(const std::string& address) {
+  for (const Player& player : world.players) {
+    if (rt::connectionAddress(connectionOf(player.id)) == address) return true;
+  }
+  return false;
+}
+
+// Whether this player's positions may come from this peer: the first ones, or ones from a new
+// port of its address once the old port has gone or fallen silent.
+bool bindsPositions(Player& sender, uint32_t peer) {
+  uint32_t bound = connectionOf(sender.udpLink);
+  if (bound == peer) return true;
+  std::string from = rt::connectionAddress(peer);
+  if (from.empty() || from != rt::connectionAddress(connectionOf(sender.id))) {
+    if (mayLog()) {
+      rt::logLine("MSG", "drop position of %d from %s: not the player's address", sender.id,
+                  from.c_str());
+    }
+    return false;
+  }
+  auto last = guards().lastPosition.find(sender.id);
+  bool silent = last == guards().lastPosition.end() ||
+                rt::milliseconds() - last->second >= kRebindAfterMs;
+  if (sender.udpLink != 0 && rt::connectionExists(bound) && !silent) return false;
+  if (sender.udpLink != 0) closeQuietly(bound);
+  sender.udpLink = static_cast<int32_t>(peer);
+  rt::logLine("NET", "positions of player %d from %s:%d", sender.id, from.c_str(),
+              rt::connectionPort(peer));
+  guards().strangerPeers.erase(peer);
+  return true;
 }
 
 // Closed, stalled or broken game connections: their players leave.
@@ -304,22 +452,14 @@ void relayPositionMessage(uint32_t peer, MessageBuffer* message) {
     sender = findPlayer(getLong(message));
     rewindBuffer(message);
   }
-  if (sender && sender->udpLink == 0) {
-    // Anybody can send a datagram naming any player: the first one must at least come from the
-    // machine the player's game connection comes from.
-    std::string from = rt::connectionAddress(peer);
-    if (!from.empty() && from == rt::connectionAddress(connectionOf(sender->id))) {
-      sender->udpLink = static_cast<int32_t>(peer);
-    } else if (mayLog()) {
-      rt::logLine("MSG", "drop position of %d from %s: not the player's address", sender->id,
-                  from.c_str());
-    }
-  }
-  if (!sender || connectionOf(sender->udpLink) != peer) {
+  // Anybody can send a datagram naming any player: it must at least come from the machine the
+  // player's game connection comes from.
+  if (!sender || !bindsPositions(*sender, peer)) {
     ++positionCounts.dropped;
     forgetStrangePeer(peer);
     return;
   }
+  guards().lastPosition[sender->id] = rt::milliseconds();
   for (const Player& player : world.players) {
     if (&player == sender || player.udpLink == 0) continue;
     sendMessage(message, connectionOf(player.udpLink), 0);
@@ -329,8 +469,22 @@ void relayPositionMessage(uint32_t peer, MessageBuffer* message) {
 
 // ---- The poll --------------------------------------------------------------------------------
 
+int admitPositionDatagram(const uint8_t* data, int length, const std::string& from) {
+  if (length < kFrameHeaderSize || rt::crc32(data, 4) != readU32(data + 4)) return 0;
+  if (length == kFrameHeaderSize) return isPlayerAddress(from) ? -1 : 0;  // a header alone
+  uint32_t size = readU32(data);
+  if (size != static_cast<uint32_t>(length - kFrameHeaderSize) || size < kPositionMessageLength ||
+      rt::crc32(data + kFrameHeaderSize, size) != readU32(data + 8)) {
+    return 0;
+  }
+  const uint8_t* payload = data + kFrameHeaderSize;
+  const Player* sender = findPlayer(static_cast<int32_t>(readU32(payload)));
+  return sender && rt::connectionAddress(connectionOf(sender->id)) == from ? -1 : 0;
+}
+
 void pollServer() {
   if (!session.isHost) return;
+  sweepGuards();
   dropFaultedClients();
   rt::ServerEvent event;
   for (int i = 0; i < kMaxServerEvents; ++i) {

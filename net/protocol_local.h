@@ -33,6 +33,13 @@ struct PositionCounts {
 extern PositionCounts positionCounts;
 void logPositionCounts();
 
+// ---- The host's guards ---------------------------------------------------------------------
+
+// Whether a datagram from a sender that is not yet a peer of the position server may make it
+// one (-1) or is dropped (0): only a checked frame of a position from the address of the player
+// it names, or a checked header alone from a player's address (how older senders split them).
+int admitPositionDatagram(const uint8_t* data, int length, const std::string& from);
+
 // ---- Building and reading ----------------------------------------------------------------
 
 // A fault after which a connection is given up (a failed send is tried again).

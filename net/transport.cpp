@@ -16,6 +16,15 @@ namespace {
 // Sent bytes are cut from the front of the queue only once they are this many and half of it,
 // so a slow peer does not cost a move of the whole queue per write.
 constexpr size_t kQueueCompactAt = 64 << 10;
+// Garbage is searched for the next header this many bytes at a time.
+constexpr int32_t kScanChunk = 4096;
+// Bytes read per call when the caller asked for no resync: a peer sending without end cannot
+// keep one call going.
+constexpr int32_t kSkipBudget = 64 << 10;
+// Payload bytes made room for before any has arrived; more as they come.
+constexpr int32_t kFirstPayloadRoom = 16 << 10;
+// Datagrams taken per receive on a datagram link before giving the caller its turn back.
+constexpr int kDatagramsPerReceive = 64;
 
 struct Link {
   FrameReader reader;
@@ -72,17 +81,33 @@ MessageBuffer* finishPayload(FrameReader& r) {
   return nullptr;
 }
 
-MessageBuffer* readPayload(FrameReader& r, const ByteSource& source, LinkFault* fault) {
-  int32_t expected = static_cast<int32_t>(readU32(r.header));
-  int32_t wanted = expected - r.received;
-  int n = source(r.payload->data + r.received, wanted);
-  if (n < 0) {
-    resetFrameReader(r);
-    *fault = LinkFault::kClosed;
-    return nullptr;
+// What one call of the reader may take from the source, and how it went.
+struct ReadPass {
+  int32_t budget;        // source bytes this call may still read
+  bool starved = false;  // nothing more can be read now
+};
+
+bool holdsCarry(const FrameReader& r) { return r.carried < r.carry.size(); }
+
+// Reads bytes held back from an earlier search first, then from the source.
+int take(FrameReader& r, const ByteSource& source, ReadPass& pass, uint8_t* into, int32_t count) {
+  if (holdsCarry(r)) {
+    size_t n = std::min(static_cast<size_t>(count), r.carry.size() - r.carried);
+    std::memcpy(into, r.carry.data() + r.carried, n);
+    r.carried += n;
+    if (!holdsCarry(r)) {
+      r.carry.clear();
+      r.carried = 0;
+    }
+    return static_cast<int>(n);
   }
-  r.received += std::min(n, wanted);
-  return r.received == expected ? finishPayload(r) : nullptr;
+  int n = source(into, count);
+  if (n > 0) {
+    n = std::min(n, count);
+    pass.budget -= n;
+  }
+  if (n == 0) pass.starved = true;
+  return n;
 }
 
 // The header is complete and checked: make room for its payload.
@@ -100,7 +125,8 @@ MessageBuffer* startPayload(FrameReader& r, LinkFault* fault) {
     *fault = LinkFault::kBadFrame;
     return nullptr;
   }
-  r.payload = createBuffer(rt::kAnyNumber, static_cast<int32_t>(length), 0);
+  r.payload = createBuffer(rt::kAnyNumber,
+                          std::min(static_cast<int32_t>(length), kFirstPayloadRoom), 0);
   r.received = 0;
   if (!r.payload) {
     resetFrameReader(r);
@@ -111,24 +137,86 @@ MessageBuffer* startPayload(FrameReader& r, LinkFault* fault) {
   return length == 0 ? finishPayload(r) : nullptr;
 }
 
-MessageBuffer* readHeader(FrameReader& r, const ByteSource& source, int resync,
+// The header in hand fails its check: search the bytes after its first one, a chunk at a time,
+// for the next place a header checks, and keep what follows that place for the next reads.
+void slideToNextHeader(FrameReader& r, const ByteSource& source, ReadPass& pass,
+                       LinkFault* fault) {
+  uint8_t window[kFrameHeaderSize - 1 + kScanChunk];
+  std::memcpy(window, r.header + 1, kFrameHeaderSize - 1);
+  int n = take(r, source, pass, window + kFrameHeaderSize - 1, kScanChunk);
+  if (n < 0) {
+    resetFrameReader(r);
+    *fault = LinkFault::kClosed;
+    return;
+  }
+  int32_t size = kFrameHeaderSize - 1 + n;
+  // A header needs 8 bytes to be checked; the last 7 may still begin one.
+  int32_t at = size - 7;
+  for (int32_t i = 0; i + 8 <= size; ++i) {
+    if (headerChecks(window + i)) {
+      at = i;
+      break;
+    }
+  }
+  r.skipped += at + 1;
+  r.headerBytes = std::min(size - at, kFrameHeaderSize);
+  std::memmove(r.header, window + at, static_cast<size_t>(r.headerBytes));
+  int32_t rest = size - at - r.headerBytes;
+  if (rest > 0) {
+    std::vector<uint8_t> kept(window + size - rest, window + size);
+    kept.insert(kept.end(), r.carry.begin() + static_cast<long>(r.carried), r.carry.end());
+    r.carry = std::move(kept);
+    r.carried = 0;
+  }
+}
+
+// Room for the next bytes of the payload, grown as they arrive, so that a header announcing much
+// costs memory only once the bytes are really sent.
+bool makeRoom(FrameReader& r, int32_t expected) {
+  if (r.payload->capacity > r.received) return true;
+  int32_t grown = std::min(expected, std::max(r.payload->capacity * 2, kFirstPayloadRoom));
+  MessageBuffer* bigger = createBuffer(rt::kAnyNumber, grown, 0);
+  if (!bigger) return false;
+  std::memcpy(bigger->data, r.payload->data, static_cast<size_t>(r.received));
+  freeBuffer(r.payload);
+  r.payload = bigger;
+  return true;
+}
+
+MessageBuffer* readPayload(FrameReader& r, const ByteSource& source, ReadPass& pass,
+                           LinkFault* fault) {
+  int32_t expected = static_cast<int32_t>(readU32(r.header));
+  if (!makeRoom(r, expected)) {
+    resetFrameReader(r);
+    *fault = LinkFault::kBadFrame;
+    return nullptr;
+  }
+  int32_t room = std::min(expected, r.payload->capacity) - r.received;
+  int n = take(r, source, pass, r.payload->data + r.received, room);
+  if (n < 0) {
+    resetFrameReader(r);
+    *fault = LinkFault::kClosed;
+    return nullptr;
+  }
+  r.received += n;
+  return r.received == expected ? finishPayload(r) : nullptr;
+}
+
+MessageBuffer* readHeader(FrameReader& r, const ByteSource& source, ReadPass& pass,
                           LinkFault* fault) {
-  for (;;) {
-    int32_t wanted = kFrameHeaderSize - r.headerBytes;
-    int n = source(r.header + r.headerBytes, wanted);
+  if (r.headerBytes < kFrameHeaderSize) {
+    int n = take(r, source, pass, r.header + r.headerBytes, kFrameHeaderSize - r.headerBytes);
     if (n < 0) {
       resetFrameReader(r);
       *fault = LinkFault::kClosed;
       return nullptr;
     }
-    r.headerBytes += std::min(n, wanted);
+    r.headerBytes += n;
     if (r.headerBytes < kFrameHeaderSize) return nullptr;
-    if (headerChecks(r.header)) return startPayload(r, fault);
-    std::memmove(r.header, r.header + 1, kFrameHeaderSize - 1);
-    r.headerBytes = kFrameHeaderSize - 1;
-    ++r.skipped;
-    if (!resync) return nullptr;
   }
+  if (headerChecks(r.header)) return startPayload(r, fault);
+  slideToNextHeader(r, source, pass, fault);
+  return nullptr;
 }
 
 // Caller holds the buffer lock.
@@ -209,10 +297,12 @@ int sendLocked(MessageBuffer* buffer, uint32_t connection) {
   }
   Link* link = linkOf(connection);
   if (!link || sticks(link->fault)) return -1;
-  uint8_t header[kFrameHeaderSize];
-  buildFrameHeader(buffer->data, length, header);
-  if (!sendOrQueue(*link, connection, header, sizeof header) ||
-      !sendOrQueue(*link, connection, buffer->data, length)) {
+  // Header and payload in one piece: one datagram on UDP, so that a lost or reordered datagram
+  // costs one message and never the next one too.
+  std::vector<uint8_t> frame(kFrameHeaderSize + length);
+  buildFrameHeader(buffer->data, length, frame.data());
+  if (length > 0) std::memcpy(frame.data() + kFrameHeaderSize, buffer->data, length);
+  if (!sendOrQueue(*link, connection, frame.data(), frame.size())) {
     markSendFailed(*link, connection);
     return -1;
   }
@@ -245,6 +335,15 @@ MessageBuffer* receiveMessage(uint32_t connection, int resync) {
   std::lock_guard lock(bufferLock());
   Link* link = linkOf(connection);
   if (!link || sticks(link->fault)) return nullptr;
+  if (rt::isDatagramConnection(connection)) {
+    uint8_t datagram[rt::kMaxDatagram];
+    for (int i = 0; i < kDatagramsPerReceive; ++i) {
+      int n = rt::receiveDatagram(connection, datagram, sizeof datagram);
+      if (n <= 0) return nullptr;
+      if (MessageBuffer* message = readDatagramFrame(link->reader, datagram, n)) return message;
+    }
+    return nullptr;
+  }
   ByteSource source = [connection](uint8_t* into, int32_t count) {
     return rt::receiveBytes(connection, into, count);
   };
@@ -290,8 +389,55 @@ void forgetConnection(uint32_t connection) {
 MessageBuffer* readFrame(FrameReader& reader, const ByteSource& source, int resync,
                          LinkFault* fault) {
   *fault = LinkFault::kNone;
-  if (reader.payload) return readPayload(reader, source, fault);
-  return readHeader(reader, source, resync, fault);
+  ReadPass pass{resync ? INT32_MAX : kSkipBudget};
+  // Bytes held back are always used up, so that null means no whole message is left in here.
+  while (holdsCarry(reader) || (!pass.starved && pass.budget > 0)) {
+    MessageBuffer* message = reader.payload ? readPayload(reader, source, pass, fault)
+                                            : readHeader(reader, source, pass, fault);
+    if (message || *fault != LinkFault::kNone) return message;
+  }
+  return nullptr;
+}
+
+MessageBuffer* readDatagramFrame(FrameReader& reader, const uint8_t* datagram, int32_t length) {
+  bool checked = length >= kFrameHeaderSize && headerChecks(datagram);
+  uint32_t announced = checked ? readU32(datagram) : 0;
+  const uint8_t* payload = nullptr;
+  if (checked && length == kFrameHeaderSize) {
+    // A header on its own: its payload is the next datagram.
+    std::memcpy(reader.header, datagram, kFrameHeaderSize);
+    reader.headerBytes = kFrameHeaderSize;
+    if (announced != 0) return nullptr;
+    payload = datagram;
+  } else if (checked && announced == static_cast<uint32_t>(length - kFrameHeaderSize)) {
+    std::memcpy(reader.header, datagram, kFrameHeaderSize);
+    payload = datagram + kFrameHeaderSize;
+  } else if (!checked && reader.headerBytes == kFrameHeaderSize &&
+             readU32(reader.header) == static_cast<uint32_t>(length)) {
+    payload = datagram;
+  }
+  reader.headerBytes = 0;
+  if (!payload) {
+    if (worthLogging(reader.dropped)) {
+      rt::logLine("NET", "connection %u: dropped a datagram of %d bytes that is no message (%u so "
+                  "far)", reader.connection, length, reader.dropped);
+    }
+    return nullptr;
+  }
+  uint32_t size = readU32(reader.header);
+  if (rt::crc32(payload, size) != readU32(reader.header + 8)) {
+    if (worthLogging(reader.dropped)) {
+      rt::logLine("NET", "connection %u: dropped a payload of %u bytes with a bad CRC (%u so far)",
+                  reader.connection, size, reader.dropped);
+    }
+    return nullptr;
+  }
+  MessageBuffer* message = createBuffer(rt::kAnyNumber, static_cast<int32_t>(size), 0);
+  if (!message) return nullptr;
+  if (size > 0) std::memcpy(message->data, payload, size);
+  message->length = static_cast<int32_t>(size);
+  rewindBuffer(message);
+  return message;
 }
 
 void resetFrameReader(FrameReader& reader) {
@@ -299,4 +445,6 @@ void resetFrameReader(FrameReader& reader) {
   reader.payload = nullptr;
   reader.received = 0;
   reader.headerBytes = 0;
+  std::vector<uint8_t>().swap(reader.carry);
+  reader.carried = 0;
 }

@@ -2,8 +2,9 @@
 //
 // A frame is a 12-byte header (u32 payload length, CRC-32 of those 4 bytes, CRC-32 of the
 // payload; little-endian) followed by the payload, a message buffer's bytes from its start to its
-// length. On UDP the header and the payload leave as two datagrams; the receiver reads both forms
-// the same way, as a stream of bytes.
+// length. On UDP a frame leaves as one datagram. Datagrams are read one by one: a whole frame, or
+// a header alone followed by its payload alone (how older senders split them); anything else is
+// dropped on its own, so a lost or reordered datagram never takes another message with it.
 //
 // Sending never blocks the frame loop: what the socket does not take now waits in the
 // connection's send queue and goes out with the next send or flushConnections(). A peer that stops
@@ -51,9 +52,10 @@ int sendMessage(MessageBuffer* buffer, uint32_t connection, int freeAfter);
 
 // Advances the connection's receive state with what is waiting. Returns a complete message whose
 // payload CRC matched (cursor at its start, the caller frees it), or null. At most one message
-// per call; the caller calls again while data waits and stops when connectionFault() is set. A
-// header that fails its check slides by one byte; with resync non-zero the next byte is read at
-// once, with 0 (what the game passes) on the next call.
+// per call; the caller calls again while data waits and stops when connectionFault() is set.
+// Null means everything read so far is used: no complete message waits in the reader. Garbage is
+// searched for the next header that checks in bulk; with resync 0 (what the game passes) at most
+// 64 KiB of it per call, with non-zero as much as waits.
 MessageBuffer* receiveMessage(uint32_t connection, int resync);
 
 // Writes queued bytes of every connection as far as the sockets take them, and forgets the state
@@ -78,6 +80,9 @@ struct FrameReader {
   int32_t skipped = 0;      // bytes slid over since the last good header
   uint32_t dropped = 0;     // payloads dropped for a bad CRC, for rate-limited logging
   uint32_t slides = 0;      // resynchronisations begun, likewise
+  // Bytes read while searching for a header and found to follow it, read again before the source.
+  std::vector<uint8_t> carry;
+  size_t carried = 0;
 };
 
 // Reads like rt::receiveBytes: bytes read (> 0, at most count), 0 when nothing waits, -1 when the
@@ -88,5 +93,7 @@ using ByteSource = std::function<int(uint8_t* into, int32_t count)>;
 // kClosed when the reader gave up (its state is then reset).
 MessageBuffer* readFrame(FrameReader& reader, const ByteSource& source, int resync,
                          LinkFault* fault);
+// One datagram of a datagram link: the message it completes (the caller frees it), or null.
+MessageBuffer* readDatagramFrame(FrameReader& reader, const uint8_t* datagram, int32_t length);
 // Frees a partly received payload and forgets a partial header.
 void resetFrameReader(FrameReader& reader);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,12 +30,19 @@ namespace {
 constexpr int kBacklog = 100;
 // A peer whose datagrams are not read in time loses the oldest ones: a newer position supersedes
 // an older one anyway.
-constexpr size_t kPeerQueueLimit = 64;
-// Datagrams from senders beyond this many are dropped until one of the peers is closed, so a flood
-// of spoofed source addresses cannot grow memory without end; known peers keep working.
+constexpr size_t kPeerQueueLimit = 16;
+// A sender beyond this many takes the place of the peer heard from longest ago, so a flood of
+// spoofed source addresses can neither grow memory without end nor lock a real sender out.
 constexpr size_t kMaxPeersPerServer = 1024;
-// Datagrams taken from one UDP server per poll, so that a flood cannot hold up the frame.
-constexpr int kDrainPerPoll = 256;
+// Datagrams taken from one UDP server per pass, so that a flood cannot hold up the frame.
+constexpr int kDrainPerPass = 256;
+// Descriptors asked of the system at start, when its hard limit allows.
+constexpr rlim_t kDescriptorsWanted = 8192;
+// Room for datagrams that arrive while a frame is drawn.
+constexpr int kDatagramBuffer = 1 << 20;
+// Connections accepted from one listener per pass: a queue of waiting connections is worked off
+// in bulk, without starving the connections already there.
+constexpr int kAcceptPerPass = 64;
 
 enum class Kind { kTcpClient, kUdpLink, kAccepted, kUdpPeer };
 
@@ -50,6 +58,7 @@ struct Connection {
   int fd = -1;  // a UDP peer has none: it sends through its server's socket
   sockaddr_in address{};  // the other end
   Handle server = 0;      // the server that accepted or created it
+  uint64_t lastHeard = 0;  // UDP peer: microseconds() of its latest datagram
   // UDP: whole datagrams waiting, the first one read up to `consumed`.
   std::deque<std::vector<uint8_t>> datagrams;
   size_t consumed = 0;
@@ -71,14 +80,27 @@ struct Server {
   DatagramFilter filter;  // for datagrams of strangers
 };
 
+enum class Source { kListener, kUdpServer, kClient, kPeer };
+
+// A socket pollServers looks at, and after a pass, one that may have an event.
+struct Watched {
+  Source source;
+  Handle server;
+  Handle connection;
+  int fd;
+  short events = 0;
+};
+
 // Lock order: `mutex` before either table's own lock, never the other way round.
 struct NetState {
   ObjectTable<Server> servers;
   ObjectTable<Connection> connections;
   // Guards every server's client list and peer map, and the datagram queues of UDP peers, which
-  // the main thread fills while search threads work on connections of their own.
+  // the main thread fills while search threads work on connections of their own, and `ready`.
   std::mutex mutex;
-  Handle lastReported = 0;  // where the next poll continues, so no connection starves
+  // What the last pass over every socket found, handed out one event at a time: one poll serves
+  // all of them, and every ready connection comes up once before any comes up again.
+  std::deque<Watched> ready;
 };
 
 NetState& net() {
@@ -158,6 +180,7 @@ std::unique_ptr<Server> openServerSocket(int mode, const sockaddr_in& address) {
   // sharing is the point.
   int on = 1;
   if (mode == kTcp || shared) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (mode != kTcp) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kDatagramBuffer, sizeof kDatagramBuffer);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       (mode == kTcp && listen(fd, kBacklog) != 0)) {
     logLine("NET", "cannot bind %s port %d on %s: %s", modeName(mode), ntohs(address.sin_port),
@@ -276,7 +299,19 @@ int takeDatagram(Connection& c, void* buffer, int length) {
   return static_cast<int>(count);
 }
 
+// Takes the rest of the first waiting datagram, what does not fit into length dropped.
+int takeWholeDatagram(Connection& c, void* buffer, int length) {
+  if (c.datagrams.empty()) return 0;
+  std::vector<uint8_t>& front = c.datagrams.front();
+  size_t count = std::min(static_cast<size_t>(length), front.size() - c.consumed);
+  memcpy(buffer, front.data() + c.consumed, count);
+  c.datagrams.pop_front();
+  c.consumed = 0;
+  return static_cast<int>(count);
+}
+
 void queueDatagram(Connection& c, std::vector<uint8_t> datagram) {
+  c.lastHeard = microseconds();
   c.datagrams.push_back(std::move(datagram));
   if (c.datagrams.size() <= kPeerQueueLimit) return;
   c.datagrams.pop_front();
@@ -348,12 +383,29 @@ Handle acceptClient(NetState& n, Handle serverHandle) {
   return addClient(n, serverHandle, *server, std::move(client));
 }
 
+// Caller holds the mutex. Lets go of the peer heard from longest ago, to make room.
+void evictQuietestPeer(NetState& n, Server& server) {
+  Handle quietest = 0;
+  uint64_t oldest = UINT64_MAX;
+  for (const auto& [key, peer] : server.peers) {
+    Connection* c = n.connections.find(peer);
+    if (c && c->lastHeard < oldest) {
+      oldest = c->lastHeard;
+      quietest = peer;
+    }
+  }
+  if (Connection* c = n.connections.find(quietest)) {
+    detach(n, quietest, *c);
+    n.connections.free(quietest);
+  }
+}
+
 // Caller holds the mutex. Queues the datagrams waiting on a UDP server on their senders' peers.
 void drainDatagrams(NetState& n, Handle serverHandle) {
   Server* server = n.servers.find(serverHandle);
   if (!server) return;
   uint8_t buffer[kMaxDatagram];
-  for (int count = 0; count < kDrainPerPoll; ++count) {
+  for (int count = 0; count < kDrainPerPass; ++count) {
     sockaddr_in from{};
     socklen_t length = sizeof from;
     ssize_t got = recvfrom(server->fd, buffer, sizeof buffer, MSG_DONTWAIT,
@@ -373,7 +425,7 @@ void drainDatagrams(NetState& n, Handle serverHandle) {
       if (verdict >= 0) continue;
     }
     if (!peer) {
-      if (server->peers.size() >= kMaxPeersPerServer) continue;
+      if (server->peers.size() >= kMaxPeersPerServer) evictQuietestPeer(n, *server);
       peer = addClient(n, serverHandle, *server,
                        std::make_unique<Connection>(Kind::kUdpPeer, -1, from));
       if (!peer) continue;
@@ -385,28 +437,23 @@ void drainDatagrams(NetState& n, Handle serverHandle) {
   }
 }
 
-enum class Source { kListener, kUdpServer, kClient, kPeer };
-
-struct Watched {
-  Source source;
-  Handle server;
-  Handle connection;
-  int fd;
-  short events = 0;
-};
-
-// Caller holds the mutex: every socket that pollServers looks at, and the UDP peers.
-std::vector<Watched> watchList(NetState& n) {
-  std::vector<Watched> list;
+// Caller holds the mutex. Collected first, so that the servers' table is not locked while the
+// connections' table is looked at.
+std::vector<std::pair<Handle, Server*>> allServers(NetState& n) {
   std::vector<std::pair<Handle, Server*>> servers;
   n.servers.forEach([&](Handle h, Server& s) { servers.emplace_back(h, &s); });
-  for (auto& [h, s] : servers) {
+  return servers;
+}
+
+// Caller holds the mutex: every socket that pollServers looks at (UDP peers have none).
+std::vector<Watched> watchList(NetState& n) {
+  std::vector<Watched> list;
+  for (auto& [h, s] : allServers(n)) {
     list.push_back({s->mode == kTcp ? Source::kListener : Source::kUdpServer, h, h, s->fd});
+    if (s->mode != kTcp) continue;
     for (Handle client : s->clients) {
       Connection* c = n.connections.find(client);
-      if (!c) continue;
-      Source source = c->kind == Kind::kUdpPeer ? Source::kPeer : Source::kClient;
-      list.push_back({source, h, client, c->fd});
+      if (c) list.push_back({Source::kClient, h, client, c->fd});
     }
   }
   return list;
@@ -437,12 +484,10 @@ int reportSource(NetState& n, const Watched& w, ServerEvent* event) {
     Connection* c = n.connections.find(w.connection);
     return c && !c->datagrams.empty() ? kNetData : kNetNone;
   }
-  if (!(w.events & (POLLIN | POLLHUP | POLLERR))) return kNetNone;
   if (w.source == Source::kListener) {
-    event->connection = acceptClient(n, w.server);
-    return event->connection ? kNetConnected : kNetNone;
+    return n.connections.exists(w.connection) ? kNetConnected : kNetNone;
   }
-  if (w.source != Source::kClient) return kNetNone;
+  if (w.source != Source::kClient || !n.connections.exists(w.connection)) return kNetNone;
   char byte;
   ssize_t peeked = recv(w.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (peeked > 0) return kNetData;
@@ -453,11 +498,46 @@ int reportSource(NetState& n, const Watched& w, ServerEvent* event) {
   return kNetDisconnected;
 }
 
+// Caller holds the mutex. One poll over every socket: the waiting datagrams go onto their peers,
+// waiting connections are accepted, and whatever may have an event is queued in `ready`.
+void passOverSockets(NetState& n) {
+  std::vector<Watched> list = watchList(n);
+  pollSockets(list);
+  for (const Watched& w : list) {
+    if (w.source == Source::kUdpServer && (w.events & POLLIN)) drainDatagrams(n, w.server);
+  }
+  for (const Watched& w : list) {
+    if (w.source == Source::kListener && (w.events & POLLIN)) {
+      for (int i = 0; i < kAcceptPerPass; ++i) {
+        Handle accepted = acceptClient(n, w.server);
+        if (!accepted) break;
+        n.ready.push_back({Source::kListener, w.server, accepted, -1});
+      }
+    } else if (w.source == Source::kClient && (w.events & (POLLIN | POLLHUP | POLLERR))) {
+      n.ready.push_back(w);
+    }
+  }
+  // Peers last: the datagrams drained above are on them now, including those of new senders.
+  for (auto& [h, s] : allServers(n)) {
+    if (s->mode == kTcp) continue;
+    for (Handle client : s->clients) {
+      Connection* c = n.connections.find(client);
+      if (c && !c->datagrams.empty()) n.ready.push_back({Source::kPeer, h, client, -1});
+    }
+  }
+}
+
 }  // namespace
 
 bool initNetwork() {
   // A peer that vanishes mid-send must cost an error code, not the process.
   signal(SIGPIPE, SIG_IGN);
+  // A host holds a descriptor per connection: take what the system allows beyond the usual 1,024.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, kDescriptorsWanted);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   return true;
 }
 
@@ -549,26 +629,12 @@ int pollServers(ServerEvent* out) {
   ServerEvent event;
   NetState& n = net();
   std::lock_guard lock(n.mutex);
-  std::vector<Watched> list = watchList(n);
-  pollSockets(list);
-  for (const Watched& w : list) {
-    if (w.source == Source::kUdpServer && (w.events & POLLIN)) drainDatagrams(n, w.server);
-  }
-  // Round robin by handle: start after the source reported last, so a busy connection cannot
-  // keep the others waiting.
-  std::sort(list.begin(), list.end(),
-            [](const Watched& a, const Watched& b) { return a.connection < b.connection; });
-  auto start = std::upper_bound(
-      list.begin(), list.end(), n.lastReported,
-      [](Handle value, const Watched& w) { return value < w.connection; });
-  std::rotate(list.begin(), start, list.end());
+  if (n.ready.empty()) passOverSockets(n);
   int type = kNetNone;
-  for (const Watched& w : list) {
-    type = reportSource(n, w, &event);
-    if (type != kNetNone) {
-      n.lastReported = w.connection;
-      break;
-    }
+  while (type == kNetNone && !n.ready.empty()) {
+    Watched w = n.ready.front();
+    n.ready.pop_front();
+    if (n.servers.exists(w.server)) type = reportSource(n, w, &event);
   }
   if (type == kNetNone) event = ServerEvent{};
   if (out) *out = event;
@@ -638,6 +704,27 @@ int receiveBytes(uint32_t connection, void* buffer, int length) {
     }
   }
   return -1;
+}
+
+int receiveDatagram(uint32_t connection, void* buffer, int length) {
+  NetState& n = net();
+  Connection* c = n.connections.find(connection);
+  if (!c) return -1;
+  if (!buffer || length <= 0) return 0;
+  if (c->kind == Kind::kUdpLink) {
+    if (c->datagrams.empty()) readLinkDatagram(*c);
+    return takeWholeDatagram(*c, buffer, length);
+  }
+  if (c->kind == Kind::kUdpPeer) {
+    std::lock_guard lock(n.mutex);
+    return takeWholeDatagram(*c, buffer, length);
+  }
+  return -1;
+}
+
+bool isDatagramConnection(uint32_t connection) {
+  Connection* c = net().connections.find(connection);
+  return c && (c->kind == Kind::kUdpLink || c->kind == Kind::kUdpPeer);
 }
 
 int sendBytes(uint32_t connection, const void* data, int length) {

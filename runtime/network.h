@@ -64,8 +64,11 @@ struct ServerEvent {
   Handle connection = 0;
 };
 
-// Polls every server for one event. Level-triggered: a connection whose data has not been read
-// is reported again at the next poll.
+// The next event of any server. One pass over every socket finds them all (waiting connections
+// are accepted then, up to a bound per listener); they are handed out one a call, and a new pass
+// is made when they are used up. Level-triggered: a connection whose data has not been read is
+// reported again by the next pass. A UDP server with more than 1,024 peers lets the one heard
+// from longest ago go to make room for a new sender.
 int pollServers(ServerEvent* out);
 
 // kNetData when data waits on a connection made by openConnection (a UDP link reads one
@@ -83,6 +86,11 @@ bool waitForData(const uint32_t* connections, int count, uint64_t microsecondsDe
 // for the next call. Returns the bytes read (> 0), 0 when nothing waits, -1 when the peer closed
 // the connection or it failed.
 int receiveBytes(uint32_t connection, void* buffer, int length);
+
+// UDP only: the rest of the first waiting datagram as a whole (what does not fit into length is
+// dropped), 0 when none waits; -1 for a missing or TCP connection.
+int receiveDatagram(uint32_t connection, void* buffer, int length);
+bool isDatagramConnection(uint32_t connection);
 
 // Sends without blocking: returns the bytes the system accepted (possibly fewer than length,
 // possibly 0 when its buffer is full), or -1 on an error. UDP sends one datagram (all or -1).

@@ -1,7 +1,8 @@
 // The frame reader on arbitrary bytes, as a hostile peer would send them. The first byte chooses
 // the resync mode (bit 0) and how many bytes one read returns at most (the other bits, 1..128);
-// the rest is the stream. Every delivered message must check out and be readable to its end, and
-// no buffer may outlive the reader.
+// the rest is the stream, and then the same bytes as datagrams, each after a two-byte length.
+// Every delivered message must check out and be readable to its end, a call that gives nothing
+// must have used up every byte it held back, and no buffer may outlive the reader.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -62,11 +63,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LinkFault fault = LinkFault::kNone;
   // Every call takes at least one byte while any wait, so this ends; one more sees the hang-up.
   while (stream.at < stream.size) {
-    if (MessageBuffer* m = readFrame(reader, source, resync, &fault)) check(m);
+    if (MessageBuffer* m = readFrame(reader, source, resync, &fault)) {
+      check(m);
+    } else if (!reader.carry.empty()) {
+      abort();
+    }
   }
   stream.closed = true;
   if (MessageBuffer* m = readFrame(reader, source, resync, &fault)) check(m);
   resetFrameReader(reader);
+
+  FrameReader datagrams;
+  for (size_t at = 1; at + 2 <= size;) {
+    size_t length = std::min<size_t>(data[at] | data[at + 1] << 8, size - at - 2);
+    at += 2;
+    const uint8_t* datagram = data + at;
+    if (MessageBuffer* m = readDatagramFrame(datagrams, datagram, static_cast<int32_t>(length))) {
+      check(m);
+    }
+    at += length;
+  }
   if (bufferCount() != buffersBefore) abort();
   return 0;
 }

@@ -729,6 +729,112 @@ TEST_F(HostSide, FirstPositionMustComeFromThePlayersAddress) {
   rt::closeConnection(bUdp.connection);
 }
 
+// Connections that never join are closed in time, and one address cannot take every place.
+TEST_F(HostSide, GameConnectionsThatDoNotJoinAreClosedAndCapped) {
+  std::vector<rt::Handle> idle;
+  for (int i = 0; i < 10; ++i) {
+    idle.push_back(rt::openConnection(rt::kAnyNumber, "127.0.0.1", session.ports.tcp, rt::kTcp,
+                                      rt::kConnectTimeoutMs, "127.0.0.9"));
+  }
+  auto closedCount = [&] {
+    int closed = 0;
+    for (rt::Handle h : idle) {
+      char bytes[256];
+      while (rt::receiveBytes(h, bytes, sizeof bytes) > 0) {}
+      closed += rt::receiveBytes(h, bytes, sizeof bytes) < 0;
+    }
+    return closed;
+  };
+  EXPECT_TRUE(pumpUntil([&] { return closedCount() == 2; }));
+  Peer& a = connect();
+  int32_t aId = join(a, "Alice");
+  EXPECT_NE(findPlayer(aId), nullptr);
+
+  rt::setSteppedClock(true);
+  rt::stepClock(6'000'000);
+  for (int i = 0; i < 5; ++i) {
+    pollNetwork();
+    rt::delay(2);
+  }
+  rt::setSteppedClock(false);
+  EXPECT_TRUE(pumpUntil([&] { return closedCount() == 10; }));
+  EXPECT_NE(findPlayer(aId), nullptr);
+  EXPECT_FALSE(a.closed());
+  for (rt::Handle h : idle) rt::closeConnection(h);
+}
+
+// A flood of datagrams from many ports makes no peers; older senders' split frames still pass,
+// and a player whose port changes is found again by its id and address.
+TEST_F(HostSide, PositionFloodsDoNotLockPlayersOut) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(0x7F000001);
+  to.sin_port = htons(static_cast<uint16_t>(session.ports.udp));
+  std::string garbage(2000, 'g');
+  for (int i = 0; i < 1100; ++i) {
+    int raw = socket(AF_INET, SOCK_DGRAM, 0);
+    sendto(raw, garbage.data(), i % 2 ? 1 : garbage.size(), 0,
+           reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(raw);
+    if (i % 100 == 99) pollNetwork();
+  }
+  pumpFor(50);
+
+  Peer& a = connect();
+  int32_t aId = join(a, "Alice");
+  Peer& b = connect();
+  int32_t bId = join(b, "Bob");
+  auto position = [](int32_t id, int32_t clock) {
+    Out out;
+    out.l(id).l(clock).f(1).f(2).f(3).f(4).w(0);
+    std::vector<uint8_t> bytes(kFrameHeaderSize + out.buffer()->length);
+    buildFrameHeader(out.buffer()->data, static_cast<uint32_t>(out.buffer()->length),
+                     bytes.data());
+    memcpy(bytes.data() + kFrameHeaderSize, out.buffer()->data, out.buffer()->length);
+    return bytes;
+  };
+  auto sendFrom = [&](int fd, const std::vector<uint8_t>& bytes, bool split) {
+    if (split) {
+      sendto(fd, bytes.data(), kFrameHeaderSize, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      sendto(fd, bytes.data() + kFrameHeaderSize, bytes.size() - kFrameHeaderSize, 0,
+             reinterpret_cast<sockaddr*>(&to), sizeof to);
+    } else {
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+  };
+  Peer bUdp;
+  bUdp.connection = rt::openConnection(rt::kAnyNumber, "127.0.0.1", session.ports.udp, rt::kUdp);
+  peers.push_back(&bUdp);
+  sendMessage(Out().l(bId).l(1).f(0).f(0).f(0).f(0).w(0).buffer(), bUdp.connection, 0);
+  ASSERT_TRUE(pumpUntil([&] { return findPlayer(bId)->udpLink != 0; }));
+
+  int alice = socket(AF_INET, SOCK_DGRAM, 0);
+  sendFrom(alice, position(aId, 100), true);  // as an older sender splits it
+  ASSERT_TRUE(pumpUntil([&] { return !bUdp.inbox.empty(); }));
+  EXPECT_EQ(bUdp.inbox.back().l(4), 100);
+  int32_t firstLink = findPlayer(aId)->udpLink;
+
+  // Another port of Alice's address is taken only once the first has been silent a while.
+  int moved = socket(AF_INET, SOCK_DGRAM, 0);
+  sendFrom(moved, position(aId, 200), false);
+  pumpFor(100);
+  EXPECT_EQ(bUdp.inbox.back().l(4), 100);
+  rt::setSteppedClock(true);
+  rt::stepClock(3'000'000);
+  sendFrom(moved, position(aId, 300), false);
+  for (int i = 0; i < 20 && bUdp.inbox.back().l(4) != 300; ++i) {
+    pollNetwork();
+    bUdp.drain();
+    rt::delay(2);
+  }
+  rt::setSteppedClock(false);
+  EXPECT_EQ(bUdp.inbox.back().l(4), 300);
+  EXPECT_NE(findPlayer(aId)->udpLink, firstLink);
+  close(alice);
+  close(moved);
+  rt::closeConnection(bUdp.connection);
+}
+
 TEST_F(HostSide, TheLastRoundEndsTheMatchForEverybody) {
   Peer& a = connect();
   int32_t aId = join(a, "Alice");
