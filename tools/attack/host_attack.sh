@@ -67,6 +67,11 @@ frames() {  # FRAME lines of the host between two of its log times
 echo "attacker:    $(cat "$work/attack.out")"
 echo "late player: joined ${late_ms} ms after it started; positions relayed:" \
   "$(grep -c "positions of player $late_id " "$work/host.log" || true) binding(s)"
+read -r sent applied < <(cat "$work"/Bot*.log "$work/Late.log" |
+  sed -n 's/.*positions: \([0-9]*\) sent, \([0-9]*\) applied.*/\1 \2/p' |
+  awk '{s += $1; a += $2} END {print s + 0, a + 0}')
+echo "positions: $sent sent, $applied applied by the other seven" \
+  "($(awk -v s="$sent" -v a="$applied" 'BEGIN {printf "%.1f", s ? 100 * a / (7 * s) : 0}') %)"
 echo "rounds started during the attack:" \
   "$(awk -v from="$attack_from" -v to="$attack_to" \
        '$2 == "ROUND" && $3 == "start" && $1 > from && $1 <= to' "$work/host.log" | wc -l)"

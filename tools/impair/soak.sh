@@ -7,7 +7,8 @@
 #
 #   tools/impair/soak.sh BUILD_DIR [MINUTES] [BOTS]
 #
-# GAME_BUILD_DIR, when set, takes the game and the bot from another build (to compare).
+# GAME_BUILD_DIR, when set, takes the game and the bot from another build (to compare); LOSS
+# sets the share of datagrams lost on each way (default 0.05).
 set -euo pipefail
 
 if [ -z "${POWDERBOX_SOAK_NS:-}" ]; then
@@ -27,7 +28,7 @@ trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>
 host=$!
 pids+=("$host")
 "$build/tools/impair/powderbox-impair" --listen-base 26100 --target-base 26000 \
-  --delay-ms 200 --jitter-ms 50 --loss 0.05 >"$work/impair.out" 2>&1 &
+  --delay-ms 200 --jitter-ms 50 --loss "${LOSS:-0.05}" >"$work/impair.out" 2>&1 &
 pids+=("$!")
 until grep -q "SESSION hosting" "$work/host.log" 2>/dev/null; do sleep 0.1; done
 for i in $(seq 1 "$bots"); do
