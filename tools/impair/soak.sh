@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # A match through a poor network: a headless host on Arena and BOTS bots (default 8) that reach
 # it only through powderbox-impair (200 +- 50 ms each way, datagrams lost at 5 % and overtaking
-# each other), for MINUTES (default 10). Runs in a network namespace of its own, loopback only.
+# each other), for SECONDS (default 600). Runs in a network namespace of its own, loopback only.
 # Reports the share of position messages the players applied, and checks that every machine saw
-# the same kills in every round and that nobody was dropped. Exit status 0 when both hold.
+# the same kills in every round, that nobody was dropped and that the share is at least
+# MIN_SHARE percent (default 0). Exit status 0 when all hold.
 #
-#   tools/impair/soak.sh BUILD_DIR [MINUTES] [BOTS]
+#   tools/impair/soak.sh BUILD_DIR [SECONDS] [BOTS]
 #
 # GAME_BUILD_DIR, when set, takes the game and the bot from another build (to compare); LOSS
 # sets the share of datagrams lost on each way (default 0.05).
@@ -14,9 +15,9 @@ set -euo pipefail
 if [ -z "${POWDERBOX_SOAK_NS:-}" ]; then
   exec unshare -n env POWDERBOX_SOAK_NS=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
 fi
-build=$(cd "${1:?usage: $0 BUILD_DIR [MINUTES] [BOTS]}" && pwd)
+build=$(cd "${1:?usage: $0 BUILD_DIR [SECONDS] [BOTS]}" && pwd)
 game_build=$(cd "${GAME_BUILD_DIR:-$build}" && pwd)
-minutes=${2:-10}
+seconds=${2:-600}
 bots=${3:-8}
 work=$(mktemp -d /tmp/powderbox-soak-XXXXXX)
 export APPDATA=$work ALSOFT_DRIVERS=null POWDERBOX_SEED=1
@@ -36,7 +37,7 @@ for i in $(seq 1 "$bots"); do
     --data "$build" --log "$work/Bot$i.log" --quiet >"$work/Bot$i.out" 2>&1 &
   pids+=("$!")
 done
-sleep "$((minutes * 60))"
+sleep "$seconds"
 kill -TERM "$host"
 wait "$host" || true
 sleep 3
@@ -61,4 +62,5 @@ share=$(awk -v s="$sent" -v a="$applied" -v n="$bots" 'BEGIN {
 echo "rounds: $rounds; kills logged alike on $same of $bots players; players dropped: $dropped"
 echo "positions: $sent sent, $applied applied by the others: $share % of $((bots - 1)) x sent"
 echo "logs: $work"
-[ "$same" -eq "$bots" ] && [ "$dropped" -eq 0 ]
+[ "$same" -eq "$bots" ] && [ "$dropped" -eq 0 ] &&
+  awk -v share="$share" -v least="${MIN_SHARE:-0}" 'BEGIN {exit !(share >= least)}'
