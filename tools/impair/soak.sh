@@ -32,9 +32,13 @@ pids+=("$host")
   --delay-ms 200 --jitter-ms 50 --loss "${LOSS:-0.05}" >"$work/impair.out" 2>&1 &
 pids+=("$!")
 until grep -q "SESSION hosting" "$work/host.log" 2>/dev/null; do sleep 0.1; done
+# Half of the bots blow themselves up once an item has dropped, so that rounds end and scores
+# change; the others wander and place barrels.
 for i in $(seq 1 "$bots"); do
+  play=()
+  if [ $((i % 2)) -eq 0 ]; then play=(--play suicide --until-item); fi
   "$game_build/tools/bot/powderbox-bot" --connect 127.0.0.1 --port-base 26100 --name "Bot$i" \
-    --data "$build" --log "$work/Bot$i.log" --quiet >"$work/Bot$i.out" 2>&1 &
+    "${play[@]}" --data "$build" --log "$work/Bot$i.log" --quiet >"$work/Bot$i.out" 2>&1 &
   pids+=("$!")
 done
 sleep "$seconds"
@@ -53,13 +57,14 @@ for i in $(seq 1 "$bots"); do
   if kills "$work/Bot$i.log" | cmp -s - "$work/host.kills"; then same=$((same + 1)); fi
 done
 rounds=$(grep -c "ROUND start" "$work/host.log" || true)
+kills=$(wc -l <"$work/host.kills")
 dropped=$(grep -c " LEAVE " "$work/host.log" || true)
 read -r sent applied < <(cat "$work"/Bot*.log |
   sed -n 's/.*positions: \([0-9]*\) sent, \([0-9]*\) applied.*/\1 \2/p' |
   awk '{s += $1; a += $2} END {print s + 0, a + 0}')
 share=$(awk -v s="$sent" -v a="$applied" -v n="$bots" 'BEGIN {
   if (s == 0) print "0.0"; else printf "%.1f", 100 * a / (s * (n - 1)) }')
-echo "rounds: $rounds; kills logged alike on $same of $bots players; players dropped: $dropped"
+echo "rounds: $rounds, kills: $kills, logged alike on $same of $bots players; players dropped: $dropped"
 echo "positions: $sent sent, $applied applied by the others: $share % of $((bots - 1)) x sent"
 echo "logs: $work"
 [ "$same" -eq "$bots" ] && [ "$dropped" -eq 0 ] &&
