@@ -32,13 +32,12 @@ pids+=("$host")
   --delay-ms 200 --jitter-ms 50 --loss "${LOSS:-0.05}" >"$work/impair.out" 2>&1 &
 pids+=("$!")
 until grep -q "SESSION hosting" "$work/host.log" 2>/dev/null; do sleep 0.1; done
-# Half of the bots blow themselves up once an item has dropped, so that rounds end and scores
-# change; the others wander and place barrels.
+# The bots wander and blow up boxes until an item has dropped, then themselves, so that rounds
+# end and scores change (no round ends by time).
 for i in $(seq 1 "$bots"); do
-  play=()
-  if [ $((i % 2)) -eq 0 ]; then play=(--play suicide --until-item); fi
   "$game_build/tools/bot/powderbox-bot" --connect 127.0.0.1 --port-base 26100 --name "Bot$i" \
-    "${play[@]}" --data "$build" --log "$work/Bot$i.log" --quiet >"$work/Bot$i.out" 2>&1 &
+    --play suicide --until-item --data "$build" --log "$work/Bot$i.log" --quiet \
+    >"$work/Bot$i.out" 2>&1 &
   pids+=("$!")
 done
 sleep "$seconds"
