@@ -41,6 +41,8 @@ inline constexpr const char* kLanguageKeys[] = {
     "Internet Server", "Create", "Server Lobby", "Size", "Fingerprint", "Start", "Send",
     // Message boxes
     "OK", "Yes", "No", "Cant Join", "No Connection", "Cancel Question", "Game Canceled",
+    // Lobby notices; "~" stands for the map's name
+    "Map Unplayable", "Map Not Loaded",
     // Server search status
     "Examine Local Network", "Download ServerList", "Finish", "Connect Server",
     // Score table
