@@ -36,6 +36,9 @@ struct QuickStart {
   std::string address;
   int openingPasses = 0;
   int32_t matchesSeen = 0;
+  int32_t refusalsSeen = 0;
+  bool refused = false;
+  uint32_t refusedAt = 0;  // the lobby's revision when the map was last refused
   uint32_t lobbySince = 0;
   bool pausing = false;
 };
@@ -94,7 +97,16 @@ void hostStep() {
   }
   if (quick.pausing && rt::frame.now - quick.lobbySince < kPauseBetweenMatches) return;
   quick.pausing = false;
+  if (session.startsRefused > quick.refusalsSeen) {
+    quick.refusalsSeen = session.startsRefused;
+    quick.refused = true;
+    quick.refusedAt = session.lobbyRevision;
+    rt::logLine("QUICK", "the map cannot be played; asking again when the players change");
+  }
+  // Asking again every frame would only repeat the refusal; a newcomer hears it once.
+  if (quick.refused && session.lobbyRevision == quick.refusedAt) return;
   if (static_cast<int>(world.players.count()) < quick.startWith) return;
+  quick.refused = false;
   gui.action = "Start";
 }
 

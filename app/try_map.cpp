@@ -52,13 +52,13 @@ Player* addPlayer(int32_t id, const std::string& name) {
 // its file with new boxes, and everybody stands on a spawn point. No number of rounds: a tried
 // map goes on until the window closes.
 bool startRound() {
-  bool loaded = startHostRound(trying.name, 0, 0);
+  if (!startHostRound(trying.name, 0, 0)) return false;
   if (world.localPlayer) CentreCamera(world.localPlayer->x, world.localPlayer->y);
   rt::logLine("TRYMAP", "round %d on %s: %dx%d cells of %dx%d, %d layers, %zu spawn points",
               world.match.roundNumber, trying.name.c_str(), mapColumns(), mapRows(),
               world.map.tileWidth, world.map.tileHeight, mapLayers(),
               mapHeader().spawnPoints.size());
-  return loaded;
+  return true;
 }
 
 // ---- Bots ------------------------------------------------------------------------------------
@@ -140,6 +140,11 @@ void EndTryMap() {
 
 void TryMapStep() {
   if (!trying.active) return;
-  if (roundEndDue(rt::frame.now)) startRound();
+  // A map file broken while it is tried ends the try rather than failing every five seconds.
+  if (roundEndDue(rt::frame.now) && !startRound()) {
+    fprintf(stderr, "powderbox: the map %s cannot be loaded any more\n",
+            mapFilePath(trying.name).c_str());
+    QuitGame();
+  }
   thinkBots();
 }

@@ -79,21 +79,21 @@ ArchiveWriterFolder* folderFor(ArchiveWriter& w, const std::vector<std::string>&
 }  // namespace
 
 int32_t AppendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, size_t length,
-                           bool pack, bool encipher, const std::string& key) {
+                           const ArchiveWriteOptions& options, const std::string& key) {
   if (length > kMaxArchiveEntrySize || (!content && length > 0)) return kArchivePackError;
   ArchiveBlockHeader header;
   header.unpackedSize = length;
   std::vector<uint8_t> stored(content, content + length);
   // Packing must pay for itself; incompressible content (pictures, sounds) is stored as it is.
-  if (pack && length > 0) {
+  if ((options.pack || options.packAlways) && length > 0) {
     std::vector<uint8_t> packed = JcPack(content, length);
     if (packed.empty()) return kArchivePackError;
-    if (packed.size() < length) {
+    if (packed.size() < length || options.packAlways) {
       stored.swap(packed);
       header.flags |= kArchivePacked;
     }
   }
-  if (encipher && key.size() == 32 && stored.size() >= kCipherBlock) {
+  if (options.encipher && key.size() == 32 && stored.size() >= kCipherBlock) {
     std::vector<uint8_t> sealed(stored.size());
     if (!rt::aesEncipherCts(stored.data(), sealed.data(), stored.size(),
                             reinterpret_cast<const uint8_t*>(key.data()))) {
@@ -137,7 +137,7 @@ bool AddArchiveFile(ArchiveWriter& w, const std::string& entryPath, const uint8_
   }
   uint64_t offset = w.bytes.size();
   int32_t error =
-      AppendArchiveBlock(&w.bytes, content, length, w.options.pack, w.options.encipher, w.key);
+      AppendArchiveBlock(&w.bytes, content, length, w.options, w.key);
   if (error != kArchiveNoError) {
     w.bytes.resize(offset);
     return fail(w, error, ArchiveErrorText(error) + ": " + entryPath);
@@ -156,15 +156,15 @@ bool FinishArchive(ArchiveWriter& w) {
     return fail(w, kArchiveNoError, "too many entries for one archive");
   }
   uint64_t directoryOffset = w.bytes.size();
-  int32_t error = AppendArchiveBlock(&w.bytes, directory.data(), directory.size(), w.options.pack,
-                                     w.options.encipher, w.key);
+  int32_t error =
+      AppendArchiveBlock(&w.bytes, directory.data(), directory.size(), w.options, w.key);
   if (error != kArchiveNoError) return fail(w, error, ArchiveErrorText(error) + ": directory");
   uint8_t* header = w.bytes.data();
   memcpy(header, kArchiveIdentification, sizeof kArchiveIdentification);
   for (int i = 0; i < 8; ++i)
     header[kArchiveDirectoryOffsetAt + i] = uint8_t(directoryOffset >> (8 * i));
   uint32_t flags =
-      (w.options.pack ? kArchivePacked : 0) | (w.options.encipher ? kArchiveEnciphered : 0);
+      (w.options.pack || w.options.packAlways ? kArchivePacked : 0) | (w.options.encipher ? kArchiveEnciphered : 0);
   for (int i = 0; i < 4; ++i) header[kArchiveFlagsAt + i] = uint8_t(flags >> (8 * i));
   std::string verifier = ArchiveVerifier(w.key);
   memcpy(header + kArchiveVerifierAt, verifier.data(), 32);

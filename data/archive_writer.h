@@ -19,6 +19,8 @@ struct ArchiveWriteOptions {
   bool pack = true;
   bool encipher = true;
   std::string password = kArchivePassword;
+  // Packs every block, also where the packed form comes out larger than its content.
+  bool packAlways = false;
 };
 
 struct ArchiveWriterFolder {
@@ -39,7 +41,7 @@ struct ArchiveWriter {
 // Appends one block (header and stored bytes) for this content to out. Returns the error code
 // (0 on success).
 int32_t AppendArchiveBlock(std::vector<uint8_t>* out, const uint8_t* content, size_t length,
-                           bool pack, bool encipher, const std::string& key);
+                           const ArchiveWriteOptions& options, const std::string& key);
 
 void BeginArchive(ArchiveWriter& w, const ArchiveWriteOptions& options);
 // Adds a file under its path inside the archive ("Player\Torso.afs"; "/" separates too). Refuses

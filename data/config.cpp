@@ -224,6 +224,8 @@ void LoadConfig() {
   config = defaults;
   configUnreadable = false;
   std::string path = configPath();
+  // A save cut short by a kill leaves its temporary beside the file.
+  rt::removeStaleTemporaries(path);
   FileState state = examineConfigFile(path);
   if (state == FileState::kMissing) {
     rt::logLine("CONFIG", "%s: none yet, defaults", path.c_str());

@@ -16,23 +16,57 @@ constexpr int64_t kMaxLanguageFile = 64 * 1024;
 // The search threads look up their status texts while the main thread draws.
 std::mutex tableLock;
 rt::Map<std::string> table(true);
+size_t textsFromEnglish = 0;  // at the last load
+
+}  // namespace
+
+namespace {
+
+using Texts = std::vector<std::pair<std::string, std::string>>;
+
+bool readLanguageFile(const std::string& path, Texts* texts) {
+  int64_t size = rt::fileSize(path);
+  if (size < 0 || size > kMaxLanguageFile || !rt::openPreferences(path)) return false;
+  rt::preferenceGroup("");
+  *texts = rt::preferenceKeys();
+  rt::closePreferences();
+  return true;
+}
 
 }  // namespace
 
 bool LoadLanguage(const std::string& path) {
-  int64_t size = rt::fileSize(path);
-  if (size < 0 || size > kMaxLanguageFile || !rt::openPreferences(path)) {
+  Texts texts;
+  if (!readLanguageFile(path, &texts)) {
     rt::logLine("LANGUAGE", "%s: cannot be read, texts unchanged", path.c_str());
     return false;
   }
-  rt::preferenceGroup("");
-  std::vector<std::pair<std::string, std::string>> keys = rt::preferenceKeys();
-  rt::closePreferences();
+  // A translation that is cut short, out of date or garbage shows English where it has nothing,
+  // rather than empty buttons.
+  Texts english;
+  std::string englishPath = LanguagePath("English");
+  if (rt::nativePath(path) != rt::nativePath(englishPath)) readLanguageFile(englishPath, &english);
   std::lock_guard lock(tableLock);
   table.clear();
-  for (const auto& [key, text] : keys) *table.add(key) = text;
-  rt::logLine("LANGUAGE", "%s: %zu texts", path.c_str(), keys.size());
+  for (const auto& [key, text] : texts) *table.add(key) = text;
+  textsFromEnglish = 0;
+  for (const auto& [key, text] : english) {
+    std::string* have = table.find(key);
+    if (have && !have->empty()) continue;
+    *table.add(key) = text;
+    ++textsFromEnglish;
+  }
+  rt::logLine("LANGUAGE", "%s: %zu texts", path.c_str(), texts.size());
+  if (textsFromEnglish > 0) {
+    rt::logLine("LANGUAGE", "%s: %zu texts missing, taken from English", path.c_str(),
+                textsFromEnglish);
+  }
   return true;
+}
+
+size_t LanguageTextsFromEnglish() {
+  std::lock_guard lock(tableLock);
+  return textsFromEnglish;
 }
 
 std::string LanguagePath(const std::string& name) { return "Data\\Language\\" + name + ".ini"; }

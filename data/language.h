@@ -4,12 +4,16 @@
 // flat list up to the first group line. Texts are Windows-1252 bytes, as everything drawn is.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// Replaces the table with the keys of a language file. When the file cannot be read (missing,
-// not a file, far too large) the table keeps what it held and the result is false.
+// Replaces the table with the keys of a language file; every key of the English file that it
+// lacks or leaves empty takes its English text. When the file cannot be read (missing, not a
+// file, far too large) the table keeps what it held and the result is false.
 bool LoadLanguage(const std::string& path);
+// How many texts the last LoadLanguage took from English.
+size_t LanguageTextsFromEnglish();
 // "Data\Language\" + name + ".ini".
 std::string LanguagePath(const std::string& name);
 // The text of a key. A key the file lacks is added with an empty text, so it shows as empty.
@@ -37,6 +41,8 @@ inline constexpr const char* kLanguageKeys[] = {
     "Internet Server", "Create", "Server Lobby", "Size", "Fingerprint", "Start", "Send",
     // Message boxes
     "OK", "Yes", "No", "Cant Join", "No Connection", "Cancel Question", "Game Canceled",
+    // Lobby notices; "~" stands for the map's name
+    "Map Unplayable", "Map Not Loaded",
     // Server search status
     "Examine Local Network", "Download ServerList", "Finish", "Connect Server",
     // Score table

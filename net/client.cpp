@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "data/language.h"
 #include "net/protocol.h"
 #include "net/protocol_local.h"
 #include "net/session.h"
@@ -140,6 +141,26 @@ void addLobbyRow(const std::string& row) {
   if (session.lobbyChat.size() > kLobbyChatRows) session.lobbyChat.erase(session.lobbyChat.begin());
 }
 
+// A notice's text in this machine's language, the map's name in place of its "~".
+void addNoticeRow(const std::string& key, const std::string& mapName) {
+  std::string text = Lang(key);
+  size_t tilde = text.find('~');
+  if (tilde != std::string::npos) text.replace(tilde, 1, mapName);
+  rt::logLine("NOTICE", "%s: %.64s", key.c_str(), mapName.c_str());
+  addLobbyRow(text);
+}
+
+void onNotice(MessageBuffer* message) {
+  std::string key = cutText(getString(message), 64);
+  std::string mapName = cutText(getString(message), 64);
+  // The host names the key: only ours, so that no one fills the language table.
+  for (const char* known : kNoticeKeys) {
+    if (key != known) continue;
+    addNoticeRow(key, mapName);
+    return;
+  }
+}
+
 void onTextLine(MessageBuffer* message) {
   int32_t subtype = getLong(message);
   if (subtype == kChatSubtype) {
@@ -158,6 +179,7 @@ void onTextLine(MessageBuffer* message) {
     }
     return;
   }
+  if (subtype == kNoticeSubtype) return onNotice(message);
   if (subtype == kPlayerLeftSubtype) {
     WorldEvent event{WorldEventType::kLeaveLine};
     event.colour = static_cast<uint32_t>(getLong(message));
@@ -201,14 +223,20 @@ void readBoxGrid(MessageBuffer* message) {
 
 // Loads the map, takes the round settings, fills the box grid from the bytes present and puts
 // the players of this machine's list on the positions given, in list order. Refused, with
-// nothing changed, when the map name is not a plain map name.
+// nothing changed, when the map name is not a plain map name; when the map does not load here
+// this machine stays in (or goes back to) its lobby with a line saying so.
 bool readRoundStart(MessageBuffer* message) {
   std::string mapName = getString(message);
   if (!isSafeMapName(mapName)) {
     rt::logLine("ROUND", "round start refused: \"%.64s\" is not a map name", mapName.c_str());
     return false;
   }
-  beginRound(mapName);
+  if (!beginRound(mapName)) {
+    // This machine cannot take part; the others play on, and the player is told why.
+    if (world.match.running) returnToLobby();
+    addNoticeRow("Map Not Loaded", cutText(mapName, 64));
+    return false;
+  }
   world.match.rounds = getLong(message);
   world.match.roundTime = getLong(message);
   generateBoxes(false);

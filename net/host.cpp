@@ -391,6 +391,14 @@ void broadcastPlayerLeft(uint32_t colour, const std::string& name) {
   broadcast(buffer);
 }
 
+void broadcastNotice(const std::string& key, const std::string& name) {
+  MessageBuffer* buffer = newMessage(kMsgTextLine);
+  putLong(buffer, kNoticeSubtype);
+  putString(buffer, key);
+  putString(buffer, name);
+  broadcast(buffer);
+}
+
 void broadcastRoundStart() { broadcast(newRoundStartMessage()); }
 
 MessageBuffer* newRoundStartMessage() {

@@ -9,7 +9,8 @@
 // fields after the type, and which field (0-based) must be the sending connection's player id
 // (-1: none). Field letters: l long, w word, f float, s string, r raw bytes to the end.
 // The text line carries a subtype first: clients send only the chat subtype (sender in field 1);
-// the player-left subtype (colour, name) comes from the host alone.
+// the player-left subtype (colour, name) and the notice subtype (language key, map name) come
+// from the host alone.
 //
 //   type name          sent by  echoed fields    sender
 #define POWDERBOX_MESSAGES(X)                                      \
@@ -62,6 +63,9 @@ int32_t minimumMessageLength(const MessageSpec& spec);
 
 inline constexpr int32_t kChatSubtype = 1;
 inline constexpr int32_t kPlayerLeftSubtype = 2;
+inline constexpr int32_t kNoticeSubtype = 3;
+// The language keys a notice may name; "~" in their texts stands for the name sent along.
+inline constexpr const char* kNoticeKeys[] = {"Map Unplayable"};
 inline constexpr int32_t kWirePlayerSize = 160;
 
 // The position message travels over UDP without a type: long sender id, long the sender's clock,

@@ -39,6 +39,8 @@ void sendServerDataMessage(uint32_t connection);  // 0: to everybody
 void broadcastPlayerList();
 void broadcastPlayerGone(int32_t id);
 void broadcastPlayerLeft(uint32_t colour, const std::string& name);
+// A line for every lobby: the text of a notice key, "~" replaced by name.
+void broadcastNotice(const std::string& key, const std::string& name);
 void broadcastRoundStart();
 // The round-start message of the round just started: the map's name, the rounds and the round
 // time, the box grid a byte a cell row by row, then every player's position in list order. The

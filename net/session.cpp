@@ -79,10 +79,21 @@ bool mapRowOf(const std::string& name, MapRow* row) {
   return true;
 }
 
-void startRoundAndAnnounce() {
+bool startRoundAndAnnounce() {
   const RoundSettings& s = session.settings;
-  startHostRound(s.mapName, s.rounds, s.roundTime * 1000);
+  if (!startHostRound(s.mapName, s.rounds, s.roundTime * 1000)) return false;
   broadcastRoundStart();
+  return true;
+}
+
+// The chosen map cannot be played: said once in the log and once in every lobby, the host's
+// own included.
+bool refuseMatch(const char* why) {
+  const std::string& name = session.settings.mapName;
+  rt::logLine("SESSION", "no match on map %s: %s", name.c_str(), why);
+  broadcastNotice("Map Unplayable", name);
+  ++session.startsRefused;
+  return false;
 }
 
 }  // namespace
@@ -219,22 +230,17 @@ bool startMatch() {
   if (!session.isHost || world.match.running || !session.settings.mapSelected) return false;
   MapSummary summary;
   if (!readMapSummary(mapFilePath(session.settings.mapName), &summary)) {
-    rt::logLine("SESSION", "map %s is gone", session.settings.mapName.c_str());
-    return false;
+    return refuseMatch("the file is gone");
   }
   // The box grid travels in one message, a byte per cell; a map too large for it cannot be
   // played over the network at all.
   int64_t cells = int64_t{std::max(summary.lastColumn + 1, 1)} * std::max(summary.lastRow + 1, 1);
   int64_t bytes = 64 + static_cast<int64_t>(session.settings.mapName.size()) + cells +
                   8 * static_cast<int64_t>(world.players.count());
-  if (bytes > kMaxMessageLength) {
-    rt::logLine("SESSION", "map %s is too large for the round-start message",
-                session.settings.mapName.c_str());
-    return false;
-  }
+  if (bytes > kMaxMessageLength) return refuseMatch("too large for the round-start message");
   SaveConfig();
   world.match = MatchState{};
-  startRoundAndAnnounce();
+  if (!startRoundAndAnnounce()) return refuseMatch("it does not load");
   enterGame();
   return true;
 }
@@ -245,8 +251,10 @@ void hostRoundControl() {
     case RoundEvent::kNone:
       return;
     case RoundEvent::kNextRound:
-      startRoundAndAnnounce();
-      return;
+      if (startRoundAndAnnounce()) return;
+      // The map broke between two rounds: the match ends here, as after its last round.
+      refuseMatch("it does not load any more");
+      [[fallthrough]];
     case RoundEvent::kGameOver:
       rt::logLine("GAME", "over after %d rounds", world.match.rounds);
       broadcastGameOver();

@@ -65,6 +65,7 @@ struct Session {
   // The host said a round runs and let us go: the client's lobby stays, without players.
   bool turnedAway = false;
   int32_t matchesPlayed = 0;  // game overs seen in this session
+  int32_t startsRefused = 0;  // rounds the host could not start, its map not loading
 };
 
 extern Session session;
@@ -110,11 +111,11 @@ std::vector<MapRow> listMaps();
 // the choice and sends nothing.
 void selectMap(const std::string& name, int32_t rounds, int32_t roundTimeSeconds);
 // Host ("Start"): the first round on the chosen map, its round start to everybody, into the
-// game.
-// False when no map is chosen, it cannot be loaded or a match runs already.
+// game. False when no map is chosen or a match runs already; and when the map cannot be loaded
+// or played over the network, which is logged and told to every lobby.
 bool startMatch();
 // Every game frame on the host: the round control; the next round with its round start, or after
-// the last one game over and back to the lobby.
+// the last one (or when the map no longer loads) game over and back to the lobby.
 void hostRoundControl();
 // Both: the game ends; the world goes back to its lobby state (no map, no barrels or items,
 // players alive with their start values and their scores).

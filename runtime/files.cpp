@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "runtime/checksum.h"
@@ -544,6 +545,43 @@ bool writeFileAtomically(const std::string& path, const void* data, size_t lengt
     close(folderFd);
   }
   return true;
+}
+
+namespace {
+
+// "." + name + "." + the six letters and digits mkostemp puts in place of XXXXXX.
+bool isTemporaryOf(const std::string& entry, const std::string& name) {
+  std::string prefix = "." + name + ".";
+  if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  return std::all_of(entry.begin() + static_cast<long>(prefix.size()), entry.end(),
+                     [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+}  // namespace
+
+int removeStaleTemporaries(const std::string& path) {
+  std::string native = nativePath(path);
+  std::string folder = parentFolder(native);
+  std::string name = getFilePart(native);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  time_t now = time(nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    if (!isTemporaryOf(entry->d_name, name)) continue;
+    std::string temp = folder + "/" + entry->d_name;
+    struct stat st;
+    if (lstat(temp.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+    // A writer that is alive renames its temporary within moments (another copy of the game
+    // saving right now); only what has been left lying is ours to take away.
+    if (now - st.st_mtime < kStaleTemporarySeconds) continue;
+    if (unlink(temp.c_str()) == 0) ++removed;
+  }
+  closedir(dir);
+  if (removed > 0) logLine("FILES", "%s: %d unfinished writes removed", native.c_str(), removed);
+  return removed;
 }
 
 uint32_t fileCrc32(const std::string& path) {

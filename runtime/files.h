@@ -58,6 +58,11 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>* out, int64_t m
 // Writes a temporary file in the same folder, flushes it to disk and renames it over path, so
 // that a crash or a full disk never leaves a truncated file.
 bool writeFileAtomically(const std::string& path, const void* data, size_t length);
+// Removes the temporaries that writeFileAtomically leaves when the process dies mid-write: in
+// path's folder, the regular files ".<name>.XXXXXX" of this user that nobody has touched for
+// kStaleTemporarySeconds. Returns how many went.
+inline constexpr int kStaleTemporarySeconds = 60;
+int removeStaleTemporaries(const std::string& path);
 // CRC-32 of a whole file; 0 when it cannot be opened.
 uint32_t fileCrc32(const std::string& path);
 

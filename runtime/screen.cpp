@@ -2,6 +2,7 @@
 // the draw recorder, frame pacing and the window-event queue.
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -463,6 +464,28 @@ int windowEvent(WindowEvent* out) {
   s.events.pop_front();
   if (out) *out = event;
   return event.code;
+}
+
+namespace {
+
+volatile sig_atomic_t stopSignalled = 0;
+
+void onStopSignal(int) { stopSignalled = 1; }
+
+}  // namespace
+
+void catchStopSignals() {
+  struct sigaction action{};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool takeStopSignal() {
+  if (!stopSignalled) return false;
+  stopSignalled = 0;
+  return true;
 }
 
 void messageToStderr(const std::string& caption, const std::string& text) {

@@ -12,7 +12,8 @@
 //   drawQuad                   one textured quad: screen corners, uv, 0x00RRGGBB corner colours,
 //                              alpha and the Direct3D blend pair; destination alpha must read 1
 //   clear, canDraw, present, readPixels (RGBA, back buffer before present)
-//   pumpEvents                 feeds pushWindowEvent and the key and mouse states
+//   pumpEvents                 feeds pushWindowEvent and the key and mouse states, and one
+//                              close event when takeStopSignal says a stop signal came
 //   waitForEvent               sleeps until an event is pending or the time is up
 //   contentLost                the window needs the last frame again (uncovered, restored)
 //   setTextInput               the platform's text entry (input method) on or off
@@ -79,5 +80,13 @@ const ScreenBackend& nullScreenBackend();
 
 // Writes a message box's texts to standard error (no display, or the display refused).
 void messageToStderr(const std::string& caption, const std::string& text);
+
+// SIGTERM (a service manager, a session ending) and SIGINT (a terminal) end the game as a click
+// on the main window's close box does: settings saved, the session left. Every backend's init
+// calls catchStopSignals; its handler only sets a flag, which takeStopSignal reads and clears.
+// Also a signal the parent told us to ignore: a game started in the background is still stopped
+// by a kill.
+void catchStopSignals();
+bool takeStopSignal();
 
 }  // namespace rt

@@ -1,20 +1,12 @@
 // The screen without a display, for headless hosts, bots and tests: windows and textures are only
 // records, drawing does nothing, and events come from the input script and stop signals alone.
 // Frame pacing and the draw recorder still work, since they live in screen.cpp.
-#include <csignal>
-
 #include "runtime/clock.h"
 #include "runtime/screen_local.h"
 
 namespace rt {
 namespace {
 namespace headless {
-
-// A service manager stops a headless host with SIGTERM, a terminal with SIGINT: both close the
-// window like a click on its close box, so the game quits cleanly.
-volatile sig_atomic_t stopSignalled = 0;
-
-void onStopSignal(int) { stopSignalled = 1; }
 
 struct NullWindow {
   bool visible = false;
@@ -25,11 +17,7 @@ struct NullTexture {
 };
 
 bool init() {
-  struct sigaction action{};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  catchStopSignals();
   return true;
 }
 void shutdown() {}
@@ -65,8 +53,7 @@ void waitForEvent(int timeoutMs) { delay(timeoutMs); }
 bool contentLost() { return false; }
 
 void pumpEvents() {
-  if (!stopSignalled) return;
-  stopSignalled = 0;
+  if (!takeStopSignal()) return;
   WindowEvent close;
   close.code = kEventClose;
   pushWindowEvent(close);

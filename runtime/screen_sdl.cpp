@@ -79,6 +79,8 @@ bool init() {
   if (state.initialised) return true;
   // The logo window talks to X from its own thread; Xlib must know before anyone uses it.
   XInitThreads();
+  // SDL would catch the stop signals only where they are not ignored; ours catch them always.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     logLine("SCREEN", "SDL video unavailable: %s", SDL_GetError());
     return false;
@@ -93,6 +95,7 @@ bool init() {
   state = SdlState{};
   state.blendModes.fill(SDL_BLENDMODE_INVALID);
   state.initialised = true;
+  catchStopSignals();
   return true;
 }
 
@@ -436,6 +439,10 @@ void windowChange(const SDL_WindowEvent& window, bool* closed) {
 void pumpEvents() {
   if (!state.initialised) return;
   bool closed = false;  // the last window's close also comes as a quit; report it once
+  if (takeStopSignal()) {
+    push(kEventClose);
+    closed = true;
+  }
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
     switch (e.type) {

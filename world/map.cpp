@@ -42,9 +42,13 @@ void freePicture(TilePicture& picture) {
   picture.image = picture.previewImage = 0;
 }
 
+void freePictures(LoadedMap& s) {
+  for (auto& [name, picture] : s.pictures) freePicture(picture);
+}
+
 void discardTileSets() {
   LoadedMap& s = world.map;
-  for (auto& [name, picture] : s.pictures) freePicture(picture);
+  freePictures(s);
   s.pictures.clear();
   s.kinds.clear();
   s.tileSets.clear();
@@ -54,14 +58,14 @@ void discardTileSets() {
 
 // Tile pictures come from downloaded files: a picture too large, or past the map's budget,
 // stays undecoded and its tiles draw nothing.
-bool pictureAllowed(const std::vector<uint8_t>& bytes, int64_t* pixels) {
+bool pictureAllowed(const LoadedMap& s, const std::vector<uint8_t>& bytes, int64_t* pixels) {
   int64_t width = 0, height = 0;
   if (!pictureDimensions(bytes.data(), bytes.size(), &width, &height)) return false;
   if (width <= 0 || height <= 0 || width > kMaxTilePictureSide || height > kMaxTilePictureSide) {
     return false;
   }
   *pixels = width * height;
-  return world.map.picturePixels + *pixels <= kMaxTilePicturePixels;
+  return s.picturePixels + *pixels <= s.pixelBudget;
 }
 
 void makePreview(TilePicture& picture) {
@@ -74,42 +78,45 @@ void makePreview(TilePicture& picture) {
   }
 }
 
-void decodePicture(TilePicture& picture, bool makePreviews) {
+void decodePicture(LoadedMap& s, TilePicture& picture, bool makePreviews) {
   int64_t pixels = 0;
-  if (!pictureAllowed(picture.bytes, &pixels)) {
-    rt::logLine("MAP", "tile picture %s refused", picture.name.c_str());
+  if (!pictureAllowed(s, picture.bytes, &pixels)) {
+    rt::logLine("MAP", "tile picture %s refused: too large", picture.name.c_str());
     return;
   }
   picture.image = rt::decodeImage(rt::kAnyNumber, picture.bytes.data(), picture.bytes.size());
-  if (!picture.image) return;
-  world.map.picturePixels += pixels;
+  if (!picture.image) {
+    rt::logLine("MAP", "tile picture %s does not decode", picture.name.c_str());
+    return;
+  }
+  s.picturePixels += pixels;
   picture.sprite = rt::createSpriteFromImage(rt::kAnyNumber, picture.image);
   if (picture.sprite) picture.sprite3D = rt::createSprite3D(rt::kAnyNumber, picture.sprite);
   if (makePreviews) makePreview(picture);
 }
 
-void addKinds(const TileSetFile& file) {
+void addKinds(LoadedMap& s, const TileSetFile& file) {
   for (const TileSetFileKind& kind : file.kinds) {
-    if (world.map.kinds.find(kind.name)) continue;
-    TileKind* k = world.map.kinds.add(kind.name);
+    if (s.kinds.find(kind.name)) continue;
+    TileKind* k = s.kinds.add(kind.name);
     k->name = kind.name;
     k->value = kind.value;
     k->text = kind.text;
   }
 }
 
-void addPictures(TileSetFile& file, bool makePreviews) {
+void addPictures(LoadedMap& s, TileSetFile& file, bool makePreviews) {
   for (TileSetFilePicture& picture : file.pictures) {
-    if (world.map.pictures.find(picture.name)) continue;
-    TilePicture* p = world.map.pictures.add(picture.name);
+    if (s.pictures.find(picture.name)) continue;
+    TilePicture* p = s.pictures.add(picture.name);
     p->name = picture.name;
     p->byteLength = static_cast<int32_t>(picture.bytes.size());
     p->bytes = std::move(picture.bytes);
-    decodePicture(*p, makePreviews);
+    decodePicture(s, *p, makePreviews);
   }
 }
 
-void addTiles(TileSet& set, const TileSetFile& file, bool makePreviews) {
+void addTiles(LoadedMap& s, TileSet& set, const TileSetFile& file, bool makePreviews) {
   for (const TileSetFileTile& entry : file.tiles) {
     if (set.byNumber.count(entry.number)) continue;
     Tile* tile = set.tiles.append();
@@ -118,7 +125,7 @@ void addTiles(TileSet& set, const TileSetFile& file, bool makePreviews) {
     tile->kindName = entry.kindName;
     tile->displayValue = entry.displayValue;
     tile->terrain = entry.terrain;
-    if (const TilePicture* picture = world.map.pictures.find(entry.pictureName)) {
+    if (const TilePicture* picture = s.pictures.find(entry.pictureName)) {
       tile->picture = picture->sprite3D;
       if (makePreviews) tile->preview = picture->preview3D;
     }
@@ -126,16 +133,67 @@ void addTiles(TileSet& set, const TileSetFile& file, bool makePreviews) {
   }
 }
 
-// The first tile set of a map sets the cell size; nonsense sizes would divide by zero later.
-void takeTileSize(int32_t width, int32_t height) {
-  bool sensible = width >= kMinTileSize && width <= kMaxTileSize && height >= kMinTileSize &&
-                  height <= kMaxTileSize;
-  world.map.tileWidth = sensible ? width : 96;
-  world.map.tileHeight = sensible ? height : 96;
+// The first tile set of a map sets the cell size; nonsense would divide by zero later.
+bool sensibleTileSize(int32_t width, int32_t height) {
+  return width >= kMinTileSize && width <= kMaxTileSize && height >= kMinTileSize &&
+         height <= kMaxTileSize;
 }
 
-void resolveCells(const MapFile& file) {
-  LoadedMap& s = world.map;
+// Reads a tile set into s; false with the reason for the log.
+bool readTileSet(LoadedMap& s, const std::string& folder, const std::string& fileName,
+                 bool makePreviews, std::string* why) {
+  if (!plainFileName(fileName, 255)) {
+    *why = "tile set name refused: " + fileName.substr(0, 64);
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  if (!rt::fileExists(folder + fileName)) {
+    *why = "tile set " + fileName + " is missing";
+    return false;
+  }
+  if (!rt::readWholeFile(folder + fileName, &bytes, kMaxTileSetFileBytes)) {
+    *why = "tile set " + fileName + " cannot be read or is too large";
+    return false;
+  }
+  TileSetFile file;
+  if (!parseTileSetFile(bytes.data(), bytes.size(), &file)) {
+    *why = "tile set " + fileName + " has too many entries";
+    return false;
+  }
+  if (file.cut) {
+    *why = "tile set " + fileName + " is cut short";
+    return false;
+  }
+  bool first = s.pictures.count() == 0;
+  if (first && !sensibleTileSize(file.tileWidth, file.tileHeight)) {
+    *why = "tile set " + fileName + " declares tiles of " + std::to_string(file.tileWidth) + "x" +
+           std::to_string(file.tileHeight) + " pixels";
+    return false;
+  }
+  if (first) {
+    s.tileWidth = file.tileWidth;
+    s.tileHeight = file.tileHeight;
+  }
+  addKinds(s, file);
+  addPictures(s, file, makePreviews);
+  auto [entry, added] = s.tileSets.try_emplace(s.tileSetCounter);
+  if (added) {
+    entry->second.number = s.tileSetCounter;
+    entry->second.fileName = fileName;
+  }
+  addTiles(s, entry->second, file, makePreviews);
+  ++s.tileSetCounter;
+  return true;
+}
+
+const Tile* findTileIn(const LoadedMap& s, int32_t tileSetNumber, int32_t tileNumber) {
+  auto set = s.tileSets.find(tileSetNumber);
+  if (set == s.tileSets.end()) return nullptr;
+  auto it = set->second.byNumber.find(tileNumber);
+  return it == set->second.byNumber.end() ? nullptr : it->second;
+}
+
+void resolveCells(LoadedMap& s, const MapFile& file) {
   s.cells.assign(file.cells.size(), MapCell{});
   size_t columns = static_cast<size_t>(file.lastColumn) + 1;
   size_t rows = static_cast<size_t>(file.lastRow) + 1;
@@ -146,17 +204,17 @@ void resolveCells(const MapFile& file) {
     cell.tileSetNumber = stored.tileSet;
     cell.tileNumber = stored.tile;
     cell.rotation = stored.rotation;
-    cell.tile = findTile(stored.tileSet, stored.tile);
+    cell.tile = findTileIn(s, stored.tileSet, stored.tile);
     if (!cell.tile || cell.tile->terrain <= 0) continue;
     size_t inLayer = i % (columns * rows);
-    world.map.solid.set(static_cast<int>(inLayer % columns), static_cast<int>(inLayer / columns),
-                    static_cast<uint8_t>(cell.tile->terrain & 0xFF));
+    s.solid.set(static_cast<int>(inLayer % columns), static_cast<int>(inLayer / columns),
+                static_cast<uint8_t>(cell.tile->terrain & 0xFF));
   }
 }
 
 // Kept as read; the presentation checks what it takes.
-void takeEffects(MapFile& file) {
-  MapEffects& e = world.map.effects;
+void takeEffects(LoadedMap& s, MapFile& file) {
+  MapEffects& e = s.effects;
   e.ambientColour = file.ambientColour;
   e.overlayColour = file.overlayColour;
   e.lights = std::move(file.lights);
@@ -166,9 +224,8 @@ void takeEffects(MapFile& file) {
   e.emitters = std::move(file.emitters);
 }
 
-void startHeader(const MapFile& file) {
-  MapHeader& h = world.map.header;
-  h = MapHeader{};
+void startHeader(LoadedMap& s, const MapFile& file) {
+  MapHeader& h = s.header;
   h.text1 = file.text1;
   h.text2 = file.text2;
   h.text3 = file.text3;
@@ -177,70 +234,86 @@ void startHeader(const MapFile& file) {
   h.lastLayer = file.lastLayer;
   h.headerValue = file.headerValue;
   h.layerOpacity.assign(size_t{file.lastLayer} + 1, 255);
-  world.map.solid.reset(file.lastColumn + 1, file.lastRow + 1);
-  world.map.cells.clear();
+  s.solid.reset(file.lastColumn + 1, file.lastRow + 1);
+  int64_t cells = int64_t{file.lastColumn + 1} * (file.lastRow + 1) * (int64_t{file.lastLayer} + 1);
+  s.pixelBudget = (kMapBudgetBytes - cells * kMapCellBytes) / kMapPixelBytes;
+}
+
+bool refuseMap(const std::string& path, const std::string& why) {
+  rt::logLine("MAP", "%s refused: %s", path.c_str(), why.c_str());
+  return false;
+}
+
+// What a map of this file would be, built beside the current one; false with the reason.
+bool buildMap(LoadedMap& next, MapFile& file, const std::string& tileSetFolder, bool makePreviews,
+              std::string* why) {
+  startHeader(next, file);
+  MapHeader& h = next.header;
+  for (const std::string& name : file.tileSetNames) {
+    h.tileSetNames.push_back(name);
+    if (!readTileSet(next, tileSetFolder, name, makePreviews, why)) return false;
+  }
+  h.pixelWidth = (h.lastColumn + 1) * next.tileWidth;
+  h.pixelHeight = (h.lastRow + 1) * next.tileHeight;
+  resolveCells(next, file);
+  h.spawnPoints = file.spawnPoints;
+  takeEffects(next, file);
+  return true;
 }
 
 }  // namespace
 
+static_assert(sizeof(MapCell) + sizeof(MapFileCell) <= kMapCellBytes,
+              "a cell costs more than the map's budget counts");
+
 // ---- Loading -------------------------------------------------------------------------------
 
 bool loadTileSet(const std::string& folder, const std::string& fileName, bool makePreviews) {
-  if (!plainFileName(fileName, 255)) {
-    rt::logLine("MAP", "tile set name refused: %s", fileName.c_str());
-    return false;
-  }
-  std::vector<uint8_t> bytes;
-  if (!rt::readWholeFile(folder + fileName, &bytes, kMaxTileSetFileBytes)) return false;
-  TileSetFile file;
-  if (!parseTileSetFile(bytes.data(), bytes.size(), &file)) {
-    rt::logLine("MAP", "tile set %s refused: too many entries", fileName.c_str());
-    return false;
-  }
-  LoadedMap& s = world.map;
-  if (s.pictures.count() == 0) takeTileSize(file.tileWidth, file.tileHeight);
-  addKinds(file);
-  addPictures(file, makePreviews);
-  auto [entry, added] = s.tileSets.try_emplace(s.tileSetCounter);
-  if (added) {
-    entry->second.number = s.tileSetCounter;
-    entry->second.fileName = fileName;
-  }
-  addTiles(entry->second, file, makePreviews);
-  ++s.tileSetCounter;
-  return true;
+  std::string why;
+  if (readTileSet(world.map, folder, fileName, makePreviews, &why)) return true;
+  rt::logLine("MAP", "%s", why.c_str());
+  return false;
 }
 
 bool loadMap(const std::string& mapPath, const std::string& tileSetFolder, bool makePreviews) {
+  std::string path = mapPath + ".map";
+  if (!rt::fileExists(path)) return refuseMap(path, "missing");
   std::vector<uint8_t> bytes;
-  if (!rt::readWholeFile(mapPath + ".map", &bytes, kMaxMapFileBytes)) return false;
+  if (!rt::readWholeFile(path, &bytes, kMaxMapFileBytes)) {
+    return refuseMap(path, "cannot be read or is too large");
+  }
   MapFile file;
   MapFileStatus status = parseMapFile(bytes.data(), bytes.size(), &file);
-  if (status != MapFileStatus::Ok) {
-    rt::logLine("MAP", "%s.map refused: %s", mapPath.c_str(), mapFileStatusText(status));
-    return false;
+  if (status != MapFileStatus::Ok) return refuseMap(path, mapFileStatusText(status));
+  // Without its cells and spawn points a map would be an empty floor with everybody in a corner.
+  if (file.end == MapFileEnd::kCut) return refuseMap(path, "cut short before its spawn points end");
+  LoadedMap next;
+  std::string why;
+  if (!buildMap(next, file, tileSetFolder, makePreviews, &why)) {
+    freePictures(next);
+    return refuseMap(path, why);
   }
-  startHeader(file);
+  if (file.end == MapFileEnd::kCutInEffects) {
+    rt::logLine("MAP", "%s is cut short in its lights and emitters; loaded without the rest",
+                path.c_str());
+  }
+  next.mouseTileWidth = world.map.mouseTileWidth;
+  next.mouseTileHeight = world.map.mouseTileHeight;
   discardTileSets();
-  MapHeader& h = world.map.header;
-  for (const std::string& name : file.tileSetNames) {
-    h.tileSetNames.push_back(name);
-    loadTileSet(tileSetFolder, name, makePreviews);
-  }
-  h.pixelWidth = (h.lastColumn + 1) * world.map.tileWidth;
-  h.pixelHeight = (h.lastRow + 1) * world.map.tileHeight;
-  resolveCells(file);
-  h.spawnPoints = file.spawnPoints;
-  takeEffects(file);
-  rt::logLine("MAP", "%s.map loaded: %dx%d cells, %d layers, %zu tile sets, %zu spawn points",
-              mapPath.c_str(), h.lastColumn + 1, h.lastRow + 1, h.lastLayer + 1,
+  world.map = std::move(next);
+  const MapHeader& h = world.map.header;
+  rt::logLine("MAP", "%s loaded: %dx%d cells, %d layers, %zu tile sets, %zu spawn points",
+              path.c_str(), h.lastColumn + 1, h.lastRow + 1, h.lastLayer + 1,
               world.map.tileSets.size(), h.spawnPoints.size());
   notifyWorld({WorldEventType::kMapLoaded});
   return true;
 }
 
 bool loadMapNamed(const std::string& name) {
-  if (!isSafeMapName(name)) return false;
+  if (!isSafeMapName(name)) {
+    rt::logLine("MAP", "map name refused: \"%.64s\"", name.c_str());
+    return false;
+  }
   return loadMap("Data\\Maps\\" + name, "Data\\TileSets\\", false);
 }
 

@@ -4,9 +4,10 @@
 // files in "Data\TileSets\". It lives in world.map.
 //
 // Maps are files players download and share. Every count and size in them is checked against
-// the bytes there are and the limits below before anything is allocated; a map that breaks a
-// limit is refused and leaves the current map untouched, a cell that names a missing tile set
-// or tile stays empty, and a file that ends early loads what it holds.
+// the bytes there are and the limits below before anything is allocated. A map is refused, with
+// one log line and the current map left untouched, when it breaks a limit, is cut short before
+// its spawn points end, or names a tile set that is missing, cut short or refused; a map cut in
+// its lights or emitters loads without them, and a cell that names a missing tile stays empty.
 //
 // The drawing side reads mapHeader() and mapCell(); both stay valid until the next loadMap or
 // clearMap. A successful load is reported as a world event, after which render/ puts up the
@@ -28,10 +29,9 @@
 // Largest files we read at all; the size and count limits are in world/map_file.h.
 inline constexpr int64_t kMaxMapFileBytes = int64_t{16} << 20;
 inline constexpr int64_t kMaxTileSetFileBytes = int64_t{64} << 20;
-// Tile pictures: largest side, and all pictures of a map together, in pixels.
+// Largest side of a tile picture; all of them together share the map's budget with its cells.
 inline constexpr int64_t kMaxTilePictureSide = 1024;
-inline constexpr int64_t kMaxTilePicturePixels = int64_t{16} << 20;
-// Tile sizes a tile set may declare; anything else counts as 96 x 96.
+// Tile sizes the first tile set of a map may declare; a tile set declaring another is refused.
 inline constexpr int32_t kMinTileSize = 8;
 inline constexpr int32_t kMaxTileSize = 1024;
 // Side of the small pictures made for a map list or an editor.
@@ -117,7 +117,8 @@ struct LoadedMap {
   rt::Map<TilePicture> pictures;
   rt::Map<TileKind> kinds;
   int32_t tileSetCounter = 0;
-  int64_t picturePixels = 0;  // decoded so far for this map, against kMaxTilePicturePixels
+  int64_t picturePixels = 0;  // decoded so far for this map
+  int64_t pixelBudget = kMapBudgetBytes / kMapPixelBytes;  // what the cells leave of the budget
   int32_t mouseTileWidth = 96, mouseTileHeight = 96;
   int32_t tileWidth = 96, tileHeight = 96;  // the cell size, from the first tile set
   Grid<uint8_t> solid;  // non-zero stops players, 1 (a wall) stops blasts too
@@ -128,13 +129,14 @@ struct LoadedMap {
 
 // Reads mapPath + ".map" and its tile sets from tileSetFolder (both game paths, e.g.
 // "Data\Maps\Arena" and "Data\TileSets\") into world.map, replacing the previous map, and
-// reports it. False when the file cannot be read or breaks a limit; then nothing has changed.
+// reports it. False (one log line saying why, nothing changed) when the map is refused.
 bool loadMap(const std::string& mapPath, const std::string& tileSetFolder, bool makePreviews);
 // The round start's form: "Data\Maps\" + name, "Data\TileSets\", no previews. Refuses names
 // that are not isSafeMapName.
 bool loadMapNamed(const std::string& name);
 // Reads one tile-set file folder + fileName into the current map's tile sets. False (and
-// nothing changed) when the name is not a plain file name or the file cannot be read.
+// nothing changed) when the name is not a plain file name, the file cannot be read, is cut short
+// or breaks a limit, or it is the map's first and declares a tile size out of range.
 bool loadTileSet(const std::string& folder, const std::string& fileName, bool makePreviews);
 
 // Re-creates the round's box, barrel and item grids at the map's size, all empty; when enabled

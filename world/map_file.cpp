@@ -12,6 +12,8 @@ class ByteReader {
 
   bool atEnd() const { return position_ >= length_; }
   size_t left() const { return length_ - position_; }
+  // Sticky: some read wanted more than was left.
+  bool ranShort() const { return ranShort_; }
 
   uint32_t u32() { return static_cast<uint32_t>(bits(4)); }
   int32_t i32() { return static_cast<int32_t>(u32()); }
@@ -28,6 +30,7 @@ class ByteReader {
   // Text up to NUL, CR or LF; CR LF counts as one terminator, after a lone CR the next byte
   // stays unread.
   std::string line() {
+    if (atEnd()) ranShort_ = true;  // the end ends a line, but a line cannot start there
     size_t start = position_;
     while (position_ < length_ && data_[position_] != 0 && data_[position_] != '\r' &&
            data_[position_] != '\n') {
@@ -44,6 +47,7 @@ class ByteReader {
   // Up to count bytes (fewer at the end).
   std::vector<uint8_t> bytes(size_t count) {
     size_t take = count < left() ? count : left();
+    if (take < count) ranShort_ = true;
     std::vector<uint8_t> out(data_ + position_, data_ + position_ + take);
     position_ += take;
     return out;
@@ -53,6 +57,7 @@ class ByteReader {
   uint64_t bits(size_t width) {
     if (left() < width) {
       position_ = length_;
+      ranShort_ = true;
       return 0;
     }
     uint64_t value = 0;
@@ -64,6 +69,7 @@ class ByteReader {
   const uint8_t* data_;
   size_t length_;
   size_t position_ = 0;
+  bool ranShort_ = false;
 };
 
 // Appends little-endian fields and lines (ended by CR LF).
@@ -113,7 +119,7 @@ MapFileStatus checkSize(const MapFile& map) {
   int64_t columns = int64_t{map.lastColumn} + 1;
   int64_t rows = int64_t{map.lastRow} + 1;
   int64_t layers = int64_t{map.lastLayer} + 1;
-  if (columns > kMapFileMaxColumns || rows > kMapFileMaxRows || layers > kMapFileMaxLayers ||
+  if (columns > kMapFileMaxColumns || rows > kMapFileMaxRows ||
       columns * rows * layers > kMapFileMaxCells) {
     return MapFileStatus::TooLarge;
   }
@@ -248,6 +254,10 @@ MapFileStatus readMapTail(ByteReader& in, MapFile* map) {
   int32_t spawnCount = in.i32();
   if (!countWithin(spawnCount, kMapFileMaxSpawnPoints)) return MapFileStatus::TooMany;
   readSpawnPoints(in, countOf(spawnCount), map);
+  if (in.ranShort() || map->spawnPoints.size() < countOf(spawnCount)) {
+    map->end = MapFileEnd::kCut;
+    return MapFileStatus::Ok;
+  }
   map->ambientColour = in.u32();
   map->overlayColour = in.i32();
   int32_t lightCount = in.i32();
@@ -262,6 +272,10 @@ MapFileStatus readMapTail(ByteReader& in, MapFile* map) {
   if (!countWithin(emitterCount, kMapFileMaxEmitters)) return MapFileStatus::TooMany;
   for (size_t i = 0; i < countOf(emitterCount) && !in.atEnd(); ++i) {
     map->emitters.push_back(readEmitter(in));
+  }
+  if (in.ranShort() || map->lights.size() < countOf(lightCount) ||
+      map->emitters.size() < countOf(emitterCount)) {
+    map->end = MapFileEnd::kCutInEffects;
   }
   return MapFileStatus::Ok;
 }
@@ -460,6 +474,8 @@ bool parseTileSetFile(const uint8_t* data, size_t length, TileSetFile* out) {
     tile.terrain = in.i16();
     set.tiles.push_back(std::move(tile));
   }
+  set.cut = in.ranShort() || set.kinds.size() < countOf(kindCount) ||
+            set.pictures.size() < countOf(pictureCount) || set.tiles.size() < countOf(tileCount);
   *out = std::move(set);
   return true;
 }

@@ -5,8 +5,9 @@
 //
 // The readers follow the game's rule for a file that ends early: every read past the end gives
 // 0 or empty text, and records that would start past the end are not made, so a cut-off file
-// yields what it holds. What they refuse outright is a file whose sizes or counts break the
-// limits below; then the result is empty.
+// yields what it holds, and the result says where it was cut (the loader decides what it can
+// use). What they refuse outright is a file whose sizes or counts break the limits below; then
+// the result is empty.
 #pragma once
 
 #include <cstddef>
@@ -14,11 +15,20 @@
 #include <string>
 #include <vector>
 
-// Map size limits (see world/map.h for the loaded map).
+// Map size limits (see world/map.h for the loaded map). A side of 1024 cells keeps pixel
+// positions well inside int32 at any tile size; layers take the whole range of their byte.
 inline constexpr int32_t kMapFileMaxColumns = 1024;
 inline constexpr int32_t kMapFileMaxRows = 1024;
-inline constexpr int32_t kMapFileMaxLayers = 16;
-inline constexpr int64_t kMapFileMaxCells = int64_t{1} << 21;
+inline constexpr int32_t kMapFileMaxLayers = 256;
+// One budget for what a loaded map occupies: its cells (as read and as kept, whether the file
+// holds them or not) and its decoded tile pictures (each pixel in memory and as a texture).
+// 256 MiB is far beyond any map meant to be played: our largest shipped map needs under 1 MiB,
+// and 256 x 256 cells on 16 layers with a thousand 96 x 96 tile pictures about 110 MiB. A file
+// that claims 1024 x 1024 cells on 256 layers would want 10 GiB and is refused from its header.
+inline constexpr int64_t kMapBudgetBytes = int64_t{256} << 20;
+inline constexpr int64_t kMapCellBytes = 40;
+inline constexpr int64_t kMapPixelBytes = 8;
+inline constexpr int64_t kMapFileMaxCells = kMapBudgetBytes / kMapCellBytes;
 // Counts of one map file.
 inline constexpr int32_t kMapFileMaxTileSets = 64;
 inline constexpr int32_t kMapFileMaxSpawnPoints = 256;
@@ -38,6 +48,13 @@ enum class MapFileStatus {
   TooMany,      // a count of tile sets, spawn points, lights or emitters over its limit
 };
 const char* mapFileStatusText(MapFileStatus status);
+
+// How much of its fields a map file held.
+enum class MapFileEnd {
+  kWhole,
+  kCutInEffects,  // cells and spawn points whole; cut in the colours, lights, drift or emitters
+  kCut,           // cut in the header, the tile-set names, the cells or the spawn points
+};
 
 struct SpawnPoint {
   int32_t value = 0;
@@ -98,6 +115,7 @@ struct MapFile {
   int32_t driftEnabled = 0;
   float driftX = 0, driftY = 0;
   std::vector<MapEmitter> emitters;
+  MapFileEnd end = MapFileEnd::kWhole;  // the reader's finding; the writer ignores it
 };
 
 // Index of cell (layer, column, row) in MapFile::cells.
@@ -133,6 +151,7 @@ struct TileSetFile {
   std::vector<TileSetFileKind> kinds;
   std::vector<TileSetFilePicture> pictures;
   std::vector<TileSetFileTile> tiles;
+  bool cut = false;  // the data ended before the last field; the writer ignores it
 };
 
 // False (and *out empty) when a count breaks its limit.

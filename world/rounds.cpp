@@ -30,13 +30,15 @@ int countBoxes() {
 
 bool beginRound(const std::string& mapName) {
   clearRound();
-  bool loaded = loadMapNamed(mapName);
-  if (!loaded) rt::logLine("ROUND", "map %s could not be loaded", mapName.c_str());
+  if (!loadMapNamed(mapName)) {
+    rt::logLine("ROUND", "no round: map %.64s cannot be loaded", mapName.c_str());
+    return false;
+  }
   world.match.mapName = mapName;
   world.match.roundNumber = saturatingAdd(world.match.roundNumber, 1);
   world.match.running = true;
   setTileSize(world.map.tileWidth, world.map.tileHeight);
-  return loaded;
+  return true;
 }
 
 void roundStarted() {
@@ -64,13 +66,13 @@ void placePlayersOnSpawnPoints() {
 }
 
 bool startHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs) {
-  bool loaded = beginRound(mapName);
+  if (!beginRound(mapName)) return false;
   world.match.rounds = rounds;
   world.match.roundTime = roundTimeMs;
   generateBoxes(true);
   placePlayersOnSpawnPoints();
   roundStarted();
-  return loaded;
+  return true;
 }
 
 bool roundEndDue(uint32_t now) {

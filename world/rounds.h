@@ -15,14 +15,15 @@
 inline constexpr uint32_t kRoundEndDelay = 5000;  // ms after fewer than two are left alive
 
 // Both sides: a fresh round record, the map loaded afresh, the round counter advanced and the
-// match running. Returns whether the map loaded; a map that does not load (or a name that is not
-// a plain map name) leaves the map that is there.
+// match running. A map that does not load (or a name that is not a plain map name) starts
+// nothing: false, the map that is there stays, the match record is unchanged.
 bool beginRound(const std::string& mapName);
 // The round is set up: logged and reported.
 void roundStarted();
 
 // Host: a whole round start. Boxes generated, every player on the spawn point of its list
-// position (more players than spawn points share them in turn), per-round values reset.
+// position (more players than spawn points share them in turn), per-round values reset. False,
+// with nothing started, when the map does not load.
 bool startHostRound(const std::string& mapName, int32_t rounds, int32_t roundTimeMs);
 // Puts each player on its spawn point, target equal to position, with its per-round values.
 void placePlayersOnSpawnPoints();

@@ -13,7 +13,10 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "support/process_support.h"
 #include "support/test_support.h"
 
 namespace {
@@ -120,4 +123,48 @@ TEST(Smoke, StartsShowsMainWindowAfterLogoAndClosesCleanly) {
   double fps = std::strtod(text.c_str() + at + 4, nullptr);
   EXPECT_GT(fps, 0.0) << text;
   EXPECT_LT(fps, 86.0) << text;
+}
+
+// A stop signal ends the windowed game as its quit button does: settings saved, every player
+// told (message 14). Started as a shell starts a background job, with SIGINT ignored, which the
+// game must still obey.
+TEST(Smoke, StopSignalsQuitTheWindowedGameLikeItsQuitButton) {
+  if (!test::startXvfb()) GTEST_SKIP() << "Xvfb is not installed";
+  test::TempDir dir;
+  std::string program = test::binaryDir() + "/powderbox";
+  std::string base = std::to_string(test::freePortBase());
+  std::vector<std::pair<std::string, std::string>> env = {{"ALSOFT_DRIVERS", "null"},
+                                                          {"APPDATA", dir.path()}};
+  auto previous = signal(SIGINT, SIG_IGN);
+  std::vector<test::Child> children = {
+      test::spawn(dir, "host",
+                  {program, "--data", test::binaryDir(), "--log", dir.file("host.log"), "--host",
+                   "--start-with", "3", "--port-base", base},
+                  env)};
+  signal(SIGINT, previous);
+  ASSERT_TRUE(test::waitForText(dir.file("host.log"), "QUICK hosting", 30000));
+  children.push_back(test::spawn(dir, "client",
+                                 {program, "--headless", "--data", test::binaryDir(), "--log",
+                                  dir.file("client.log"), "--connect", "127.0.0.1",
+                                  "--port-base", base},
+                                 env));
+  ASSERT_TRUE(test::waitForText(dir.file("host.log"), "joined, 2 players", 20000));
+  kill(children[0].pid, SIGINT);
+  EXPECT_TRUE(test::waitAll(children, 20000));
+  EXPECT_EQ(test::exitCode(children[0]), 0);
+  EXPECT_EQ(test::exitCode(children[1]), 0);
+  std::vector<test::Line> host = test::parseLog(test::readFile(dir.file("host.log")));
+  std::vector<test::Line> client = test::parseLog(test::readFile(dir.file("client.log")));
+  EXPECT_TRUE(test::has(host, "SESSION", "left"));
+  // Saved on the way out, after the player came.
+  long joined = 0;
+  bool savedAfter = false;
+  for (const test::Line& line : host) {
+    if (line.tag == "JOIN" && line.text.find("joined, 2 players") != std::string::npos) {
+      joined = line.ms;
+    }
+    savedAfter |= joined && line.tag == "CONFIG" && line.text.find(": saved") != std::string::npos;
+  }
+  EXPECT_TRUE(savedAfter);
+  EXPECT_TRUE(test::has(client, "SESSION", "the host closed the game"));
 }

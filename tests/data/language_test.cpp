@@ -16,24 +16,59 @@ std::string builtLanguage(const std::string& name) {
   return test::binaryDir() + "/Data/Language/" + name + ".ini";
 }
 
-TEST(Language, AMissingKeyShowsEmptyAndLeavesTheOthers) {
+// The English file of a data root of its own, the root given back at the end.
+class LanguageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir.file("Data/Language"));
+    test::writeFile(dir.file("Data/Language/English.ini"),
+                    "Main Menu = Main Menu\r\nCredits = Credits\r\nQuit = Quit\r\n"
+                    "Back = Back\r\n");
+    root = rt::dataRoot();
+    rt::setDataRoot(dir.path());
+  }
+  void TearDown() override { rt::setDataRoot(root); }
+
   test::TempDir dir;
+  std::string root;
+};
+
+TEST_F(LanguageTest, MissingTextsComeFromEnglishAndOthersStayEmpty) {
   test::writeFile(dir.file("Test.ini"),
-                  "; comment = not a key\r\nMain Menu = Hauptmen\xFC\r\nQuit = Beenden\r\n"
+                  "; comment = not a key\r\nMain Menu = Hauptmen\xFC\r\nQuit = \r\n"
                   "Message Kill = wurde von ~ gesprengt\r\n");
   ASSERT_TRUE(LoadLanguage(dir.file("Test.ini")));
   EXPECT_EQ(Lang("Main Menu"), "Hauptmen\xFC");
-  EXPECT_EQ(Lang("Credits"), "");
-  EXPECT_EQ(Lang("Quit"), "Beenden");
+  EXPECT_EQ(Lang("Credits"), "Credits");
+  EXPECT_EQ(Lang("Quit"), "Quit");  // an empty text counts as missing
   EXPECT_EQ(Lang("Message Kill"), "wurde von ~ gesprengt");
+  EXPECT_EQ(LanguageTextsFromEnglish(), 3u);
+  // A key neither file has shows empty, and asking for it does not give it a text.
+  EXPECT_EQ(Lang("Options"), "");
+  EXPECT_FALSE(LanguageHasText("Options"));
   EXPECT_EQ(Lang("; comment"), "");
-  // The lookup of a missing key does not give it a text.
-  EXPECT_FALSE(LanguageHasText("Credits"));
-  EXPECT_TRUE(LanguageHasText("Quit"));
+
+  ASSERT_TRUE(LoadLanguage(LanguagePath("English")));
+  EXPECT_EQ(LanguageTextsFromEnglish(), 0u);
 }
 
-TEST(Language, OnlyTheKeysAboveTheFirstGroupCount) {
-  test::TempDir dir;
+TEST_F(LanguageTest, GarbageOrCutFilesShowEnglishWhereTheyHaveNothing) {
+  std::string garbage;
+  for (int i = 0; i < 4000; ++i) garbage += static_cast<char>((i * 37) % 256);
+  const std::pair<std::string, size_t> cases[] = {
+      {garbage, 4},
+      {"Main Menu = Hauptmen\xFC\r\nCredits = Mitwir", 2},  // cut in its second line
+      {"\r\n\r\n", 4},
+  };
+  for (const auto& [text, missing] : cases) {
+    test::writeFile(dir.file("Broken.ini"), text);
+    ASSERT_TRUE(LoadLanguage(dir.file("Broken.ini")));
+    EXPECT_EQ(LanguageTextsFromEnglish(), missing);
+    EXPECT_EQ(Lang("Back"), "Back");
+  }
+}
+
+TEST_F(LanguageTest, OnlyTheKeysAboveTheFirstGroupCount) {
   test::writeFile(dir.file("Test.ini"), "Back = Back\n[Extra]\nStart = Go\n");
   ASSERT_TRUE(LoadLanguage(dir.file("Test.ini")));
   EXPECT_EQ(Lang("Back"), "Back");
@@ -101,6 +136,7 @@ TEST(Language, EveryShippedLanguageHasATextForEveryKeyTheCodeUses) {
   ASSERT_GT(keys.size(), 60u);
   for (const char* name : {"English", "Deutsch"}) {
     ASSERT_TRUE(LoadLanguage(builtLanguage(name))) << name;
+    EXPECT_EQ(LanguageTextsFromEnglish(), 0u) << name;
     for (const std::string& key : keys) {
       EXPECT_TRUE(LanguageHasText(key)) << name << " lacks \"" << key << "\"";
     }

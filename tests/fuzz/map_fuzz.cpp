@@ -21,8 +21,8 @@ void check(const uint8_t* data, size_t size) {
   }
   if (map.lastColumn < 0 || map.lastColumn >= kMapFileMaxColumns) __builtin_trap();
   if (map.lastRow < 0 || map.lastRow >= kMapFileMaxRows) __builtin_trap();
-  if (map.lastLayer >= kMapFileMaxLayers) __builtin_trap();
   size_t total = cellCount(map);
+  if (total > static_cast<size_t>(kMapFileMaxCells)) __builtin_trap();
   if (map.cells.size() > total || map.cells.size() > size) __builtin_trap();
   if (map.tileSetNames.size() > static_cast<size_t>(kMapFileMaxTileSets) ||
       map.spawnPoints.size() > static_cast<size_t>(kMapFileMaxSpawnPoints) ||

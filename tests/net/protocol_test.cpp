@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <list>
@@ -378,6 +379,27 @@ TEST_F(ClientSide, SelfKillCountsADeathAndCostsAPoint) {
   EXPECT_EQ(me->kills, 2);
   EXPECT_EQ(me->points, 1);
   EXPECT_EQ(chatBox.lines.count(), lines + 2);
+}
+
+// A map this machine cannot load: it stays in its lobby and the player reads why; the host's
+// notices show in the lobby too, but only those the game knows.
+TEST_F(ClientSide, AMapThatDoesNotLoadHereKeepsTheLobbyAndSaysWhy) {
+  identifyAndList();
+  host.send(Out(11).s("Nowhere").l(3).l(180000).l(0));
+  host.send(Out(16).l(kNoticeSubtype).s("Map Unplayable").s("Cellar"));
+  host.send(Out(16).l(kNoticeSubtype).s("Quit Question").s("Cellar"));
+  pumpFor(150);
+  EXPECT_FALSE(world.match.running);
+  EXPECT_EQ(world.match.roundNumber, 0);
+  EXPECT_EQ(session.lobbyChat,
+            (std::vector<std::string>{
+                "The map Nowhere cannot be loaded on this computer: the match goes on without you.",
+                "The map Cellar cannot be loaded: the match does not start."}));
+  // During a match, a round on a map missing here ends the match on this machine.
+  startRound();
+  host.send(Out(11).s("Nowhere").l(3).l(180000).l(0));
+  ASSERT_TRUE(pumpUntil([] { return !world.match.running; }));
+  EXPECT_EQ(session.lobbyChat.size(), 3u);
 }
 
 TEST_F(ClientSide, AbilitiesAndChatLines) {
@@ -857,6 +879,55 @@ TEST_F(HostSide, TheLastRoundEndsTheMatchForEverybody) {
   EXPECT_EQ(world.match.roundNumber, 0);
   EXPECT_EQ(findPlayer(aId)->selfKills, 1);
   EXPECT_EQ(session.matchesPlayed, 1);
+}
+
+// The data root of a test: the built maps and tile sets, which the test may break.
+struct CopiedData {
+  test::TempDir dir;
+  CopiedData() {
+    std::filesystem::create_directories(dir.file("Data"));
+    for (const char* folder : {"Data/Maps", "Data/TileSets"}) {
+      std::filesystem::copy(test::binaryDir() + "/" + folder, dir.file(folder),
+                            std::filesystem::copy_options::recursive);
+    }
+    rt::setDataRoot(dir.path());
+  }
+  ~CopiedData() { rt::setDataRoot(test::binaryDir()); }
+};
+
+TEST_F(HostSide, AMapThatDoesNotLoadStartsNothingAndEveryLobbyIsTold) {
+  CopiedData data;
+  Peer& a = connect();
+  int32_t aId = join(a, "Alice");
+  test::writeFile(data.dir.file("Data/Maps/Empty.map"), std::string());
+  selectMap("Empty", 3, 180);
+  ASSERT_TRUE(session.settings.mapSelected);
+  EXPECT_FALSE(startMatch());
+  EXPECT_FALSE(world.match.running);
+  ASSERT_TRUE(pumpUntil([&] { return a.find(16) && !session.lobbyChat.empty(); }));
+  const In& notice = *a.find(16);
+  EXPECT_EQ(notice.l(4), kNoticeSubtype);
+  EXPECT_EQ(notice.s(8), "Map Unplayable");
+  EXPECT_EQ(notice.s(8 + 15), "Empty");
+  EXPECT_EQ(session.lobbyChat.back(), "The map Empty cannot be loaded: the match does not start.");
+
+  // Broken between two rounds: the match ends there, for everybody.
+  selectMap("Arena", 3, 60);
+  ASSERT_TRUE(startMatch());
+  ASSERT_TRUE(pumpUntil([&] { return a.find(11) != nullptr; }));
+  std::string arena = test::readFile(data.dir.file("Data/Maps/Arena.map"));
+  test::writeFile(data.dir.file("Data/Maps/Arena.map"), arena.substr(0, arena.size() / 2));
+  a.send(Out(7).l(aId).l(aId));
+  ASSERT_TRUE(pumpUntil([&] { return findPlayer(aId)->dead == 1; }));
+  for (int frame = 0; frame < 1000 && world.match.running; ++frame) {
+    pollNetwork();
+    hostRoundControl();
+    rt::frame.now += 10;
+  }
+  EXPECT_FALSE(world.match.running);
+  ASSERT_TRUE(pumpUntil([&] { return a.find(12) && a.count(16) == 2; }));
+  EXPECT_EQ(a.count(11), 1u);
+  EXPECT_EQ(session.startsRefused, 2);
 }
 
 TEST_F(HostSide, LeavingTheSessionSaysGoodbye) {

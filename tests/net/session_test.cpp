@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,28 @@ TEST(QuickStart, HeadlessHostAndTwoClientsPlayAMatch) {
     EXPECT_NE(log->find("QUICK the session has ended"), std::string::npos) << *log;
   }
   EXPECT_NE(alice.find("send Barrel(17) to host"), std::string::npos) << alice;
+}
+
+// A host whose map cannot be played says so once and waits in its lobby, rather than asking
+// again every frame.
+TEST(QuickStart, AMapThatCannotBePlayedIsRefusedOnce) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.file("Data/Maps"));
+  std::filesystem::path data = dir.file("Data");
+  for (const auto& entry : std::filesystem::directory_iterator(test::binaryDir() + "/Data")) {
+    if (entry.path().filename() == "Maps") continue;
+    std::filesystem::create_symlink(entry.path(), data / entry.path().filename());
+  }
+  test::writeFile(dir.file("Data/Maps/Broken.map"), std::string());
+  int base = 21000 + static_cast<int>(getpid() % 5000) * 3;
+  test::runCommand("APPDATA=" + dir.path() + " ALSOFT_DRIVERS=null timeout -s TERM 2 " +
+                   test::binaryDir() + "/powderbox --headless --data " + dir.path() +
+                   " --host --map Broken --start-with 0 --port-base " + std::to_string(base) +
+                   " --log " + dir.file("host.log"));
+  std::string host = logOf(dir, "host");
+  EXPECT_EQ(countOf(host, "SESSION no match on map Broken"), 1u) << host;
+  EXPECT_EQ(countOf(host, "NOTICE Map Unplayable: Broken"), 1u) << host;
+  EXPECT_NE(host.find("SESSION left"), std::string::npos) << host;
 }
 
 TEST(QuickStart, UnknownMapEndsWithAMessage) {

@@ -263,8 +263,11 @@ TEST(MapFile, SizesAndCountsOverTheLimitsAreRefused) {
            {std::numeric_limits<int32_t>::max(), 0, 0, MapFileStatus::TooLarge},
            {1024, 0, 0, MapFileStatus::TooLarge},
            {0, 1024, 0, MapFileStatus::TooLarge},
-           {0, 0, 16, MapFileStatus::TooLarge},
-           {1023, 1023, 2, MapFileStatus::TooLarge},  // 2^21 cells is the most
+           {0, 0, 16, MapFileStatus::Ok},
+           {63, 63, 255, MapFileStatus::Ok},  // every layer the byte can name
+           {1023, 1023, 5, MapFileStatus::Ok},
+           {1023, 1023, 6, MapFileStatus::TooLarge},  // past the budget's cells
+           {1023, 1023, 255, MapFileStatus::TooLarge},
            {1023, 1023, 1, MapFileStatus::Ok},
            {-1, 0, 0, MapFileStatus::BadSize},
            {0, std::numeric_limits<int32_t>::min(), 0, MapFileStatus::BadSize},
@@ -280,21 +283,29 @@ TEST(MapFile, SizesAndCountsOverTheLimitsAreRefused) {
   EXPECT_TRUE(out.cells.empty());
 }
 
-// Every cut of a file parses: what lies before the cut is kept, nothing is made up after it.
-TEST(MapFile, EveryCutLoadsWhatItHolds) {
+// Every cut of a file parses: what lies before the cut is kept, nothing is made up after it, and
+// the result says whether the cut took cells or spawn points, only effects, or nothing.
+TEST(MapFile, EveryCutLoadsWhatItHoldsAndSaysWhereItEnds) {
   MapFile map = emptyMap(3, 3, 2);
   map.tileSetNames = {"A.tileset"};
   put(map, 0, 1, 1, 0, 1);
   map.spawnPoints = {{0, "a", 1, 2}, {0, "b", 3, 4}};
+  MapFile plain = map;
   map.lights.resize(2);
   map.emitters.resize(1);
   std::vector<uint8_t> bytes = bytesOf(map);
+  // Colours, light count, drift and emitter count follow the spawn points.
+  size_t spawnsEnd = bytesOf(plain).size() - 4 * 7;
   for (size_t length = 0; length <= bytes.size(); ++length) {
     MapFile back;
     ASSERT_EQ(parseMapFile(bytes.data(), length, &back), MapFileStatus::Ok) << length;
     EXPECT_LE(back.cells.size(), map.cells.size());
     EXPECT_LE(back.spawnPoints.size(), 2u);
     EXPECT_LE(back.lights.size(), 2u);
+    MapFileEnd want = length == bytes.size() ? MapFileEnd::kWhole
+                      : length < spawnsEnd   ? MapFileEnd::kCut
+                                             : MapFileEnd::kCutInEffects;
+    ASSERT_EQ(back.end, want) << length;
   }
   TileSetFile set;
   set.kinds = {{"k", 1, "t"}};
@@ -306,6 +317,7 @@ TEST(MapFile, EveryCutLoadsWhatItHolds) {
     TileSetFile back;
     ASSERT_TRUE(parseTileSetFile(setBytes.data(), length, &back));
     EXPECT_LE(back.tiles.size(), 2u);
+    EXPECT_EQ(back.cut, length < setBytes.size()) << length;
   }
 }
 
@@ -434,66 +446,113 @@ TEST_F(MapTest, TileSetsSharePicturesByNameAndOnlyTheFirstSetsTheSize) {
   EXPECT_EQ(findTileSet(1)->tiles.count(), 2u);
 }
 
-TEST_F(MapTest, MissingTileSetIsSkippedAndTheNextTakesItsNumber) {
-  saveGround(64);
-  MapFile map = emptyMap(2, 1, 1);
-  map.tileSetNames = {"Missing.tileset", "Ground.tileset", "../Maps/Evil.map", "Sub/Ground.tileset"};
-  put(map, 0, 0, 0, 0, 2);
-  saveMap("Skip", bytesOf(map));
+// What cannot be played is refused, and the map loaded before stays as it was.
+class RefusedMapTest : public MapTest {
+ protected:
+  void SetUp() override {
+    MapTest::SetUp();
+    saveGround();
+    MapFile map = emptyMap(3, 2, 1);
+    map.tileSetNames = {"Ground.tileset"};
+    put(map, 0, 1, 1, 0, 2);
+    map.spawnPoints = {{0, "", 10, 10}};
+    saveMap("Good", bytesOf(map));
+    ASSERT_TRUE(load("Good"));
+  }
+  void expectGoodMapStays() {
+    EXPECT_EQ(mapColumns(), 3);
+    EXPECT_EQ(tileSetCount(), 1u);
+    EXPECT_EQ(mapHeader().spawnPoints.size(), 1u);
+    EXPECT_EQ(world.map.solid.get(1, 1), 1);
+    EXPECT_NE(mapCell(0, 1, 1).tile, nullptr);
+    EXPECT_NE(findTilePicture("Floor")->sprite3D, 0u);
+  }
+  // A 3 x 3 map of walls on the tile sets given, with a spawn point and a light.
+  std::vector<uint8_t> wallsOn(const std::vector<std::string>& tileSets) {
+    MapFile map = emptyMap(3, 3, 1);
+    map.tileSetNames = tileSets;
+    for (int row = 0; row < 3; ++row) {
+      for (int column = 0; column < 3; ++column) put(map, 0, column, row, 0, 2);
+    }
+    map.spawnPoints = {{0, "", 10, 10}};
+    map.lights.resize(1);
+    return bytesOf(map);
+  }
+};
+
+TEST_F(RefusedMapTest, MissingCutOrTooLargeMaps) {
+  std::vector<uint8_t> huge = bytesOf(emptyMap(1, 1, 1));
+  int32_t columns = std::numeric_limits<int32_t>::max();
+  std::memcpy(&huge[std::string("Test\r\n\r\n\r\n").size()], &columns, 4);
+  saveMap("Huge", huge);
+  saveMap("Empty", {});
+  std::vector<uint8_t> walls = wallsOn({"Ground.tileset"});
+  size_t header = std::string("Test\r\n\r\n\r\n").size() + 13 + 4 +
+                  std::string("Ground.tileset\r\n").size();
+  saveMap("CutInCells", std::vector<uint8_t>(walls.begin(), walls.begin() + header + 11 * 4 + 5));
+  // The spawn point's value, name and x are there, its y is not.
+  size_t spawnsEnd = header + 11 * 9 + 4 + 4 + 2 + 8;
+  saveMap("CutInSpawns", std::vector<uint8_t>(walls.begin(), walls.begin() + spawnsEnd - 2));
+  for (const char* name : {"Huge", "Empty", "CutInCells", "CutInSpawns", "Absent", "",
+                           "../Maps/Good"}) {
+    EXPECT_FALSE(load(name)) << name;
+    expectGoodMapStays();
+  }
+  // Cut in its effects: the floor and the spawn points are whole, so it is played without them.
+  saveMap("CutInEffects", std::vector<uint8_t>(walls.begin(), walls.end() - 10));
+  ASSERT_TRUE(load("CutInEffects"));
+  EXPECT_EQ(mapHeader().spawnPoints.size(), 1u);
+  EXPECT_EQ(world.map.solid.get(2, 2), 1);
+}
+
+TEST_F(RefusedMapTest, TileSetsMissingCutOrAbsurd) {
+  std::string ground = test::readFile(dir.file("Data/TileSets/Ground.tileset"));
+  test::writeFile(dir.file("Data/TileSets/Cut.tileset"), ground.substr(0, ground.size() - 3));
+  test::writeFile(dir.file("Data/TileSets/Garbage.tileset"), std::string(3000, '\x9c'));
+  test::writeFile(dir.file("Data/TileSets/Empty.tileset"), std::string());
+  for (int size : {0, 4, 5000}) {
+    TileSetFile set;
+    set.tileWidth = set.tileHeight = size;
+    set.pictures = {{"Odd", png(8, 8, 1)}};
+    set.tiles = {tile(2, "Odd", 1)};
+    saveTileSet("Size" + std::to_string(size) + ".tileset", set);
+  }
   test::writeFile(dir.file("Data/Maps/Evil.map"), std::string("x"));
-  ASSERT_TRUE(load("Skip"));
-  EXPECT_EQ(tileSetCount(), 1u);
-  EXPECT_EQ(findTileSet(0)->fileName, "Ground.tileset");
-  EXPECT_EQ(mapHeader().tileSetNames.size(), 4u);
-  EXPECT_EQ(world.map.tileWidth, 64);
-  EXPECT_EQ(world.map.solid.get(0, 0), 1);
+  std::vector<std::vector<std::string>> broken;
+  for (const char* tileSet : {"Missing.tileset", "Cut.tileset", "Garbage.tileset",
+                              "Empty.tileset", "../Maps/Evil.map", "Sub/Ground.tileset"}) {
+    broken.push_back({tileSet});
+    broken.push_back({"Ground.tileset", tileSet});  // any one of them refuses the map
+  }
+  // Only the first tile set gives the cell size.
+  for (const char* tileSet : {"Size0.tileset", "Size4.tileset", "Size5000.tileset"}) {
+    broken.push_back({tileSet, "Ground.tileset"});
+  }
+  for (const std::vector<std::string>& sets : broken) {
+    saveMap("Broken", wallsOn(sets));
+    EXPECT_FALSE(load("Broken")) << sets.back();
+    expectGoodMapStays();
+  }
+  saveMap("SecondSize", wallsOn({"Ground.tileset", "Size0.tileset"}));
+  ASSERT_TRUE(load("SecondSize"));
+  EXPECT_EQ(world.map.tileWidth, 96);
   EXPECT_FALSE(loadTileSet("Data\\TileSets\\", "..\\Maps\\Evil.map", false));
   EXPECT_FALSE(loadTileSet("Data\\TileSets\\", "", false));
 }
 
-TEST_F(MapTest, AMapThatCannotBeReadOrIsTooLargeChangesNothing) {
+TEST_F(MapTest, EveryLayerTheFormatAllows) {
   saveGround();
-  MapFile map = emptyMap(3, 2, 1);
+  MapFile map = emptyMap(2, 2, 256);
   map.tileSetNames = {"Ground.tileset"};
-  put(map, 0, 1, 1, 0, 2);
+  put(map, 200, 1, 0, 0, 2);
+  put(map, 255, 1, 1, 0, 1);
   map.spawnPoints = {{0, "", 10, 10}};
-  saveMap("Good", bytesOf(map));
-  ASSERT_TRUE(load("Good"));
-
-  MapFile huge = emptyMap(1, 1, 1);
-  std::vector<uint8_t> bytes = bytesOf(huge);
-  int32_t columns = std::numeric_limits<int32_t>::max();
-  std::memcpy(&bytes[std::string("Test\r\n\r\n\r\n").size()], &columns, 4);
-  saveMap("Huge", bytes);
-  EXPECT_FALSE(load("Huge"));
-  EXPECT_FALSE(load("Absent"));
-  EXPECT_FALSE(load(""));
-  EXPECT_FALSE(load("../Maps/Good"));
-  EXPECT_EQ(mapColumns(), 3);
-  EXPECT_EQ(tileSetCount(), 1u);
-  EXPECT_EQ(mapHeader().spawnPoints.size(), 1u);
-  EXPECT_EQ(world.map.solid.get(1, 1), 1);
-  EXPECT_NE(mapCell(0, 1, 1).tile, nullptr);
-}
-
-TEST_F(MapTest, AFileThatEndsInTheCellsLoadsThoseCells) {
-  saveGround();
-  MapFile map = emptyMap(3, 3, 1);
-  map.tileSetNames = {"Ground.tileset"};
-  for (int row = 0; row < 3; ++row) {
-    for (int column = 0; column < 3; ++column) put(map, 0, column, row, 0, 2);
-  }
-  map.spawnPoints = {{0, "", 10, 10}};
-  std::vector<uint8_t> bytes = bytesOf(map);
-  size_t header = std::string("Test\r\n\r\n\r\n").size() + 13 + 4 + std::string("Ground.tileset\r\n").size();
-  bytes.resize(header + 11 * 4 + 5);  // four whole cells and a part of the fifth
-  saveMap("Cut", bytes);
-  ASSERT_TRUE(load("Cut"));
-  EXPECT_EQ(mapColumns(), 3);
-  EXPECT_NE(mapCell(0, 0, 1).tile, nullptr);   // the fourth cell
-  EXPECT_EQ(mapCell(0, 2, 2).tile, nullptr);
-  EXPECT_EQ(world.map.solid.get(2, 2), 0);
-  EXPECT_TRUE(mapHeader().spawnPoints.empty());
+  saveMap("Deep", bytesOf(map));
+  ASSERT_TRUE(load("Deep"));
+  EXPECT_EQ(mapLayers(), 256);
+  EXPECT_EQ(mapHeader().layerOpacity.size(), 256u);
+  EXPECT_EQ(world.map.solid.get(1, 0), 1);
+  EXPECT_NE(mapCell(255, 1, 1).tile, nullptr);
 }
 
 TEST_F(MapTest, ShortTextsAreCutAndPicturesTooLargeStayUndecoded) {
@@ -655,7 +714,7 @@ TEST_F(MapTest, SummaryReadsOnlyTheHead) {
   map.text3 = "third";
   map.headerValue = 6;
   std::vector<uint8_t> bytes = bytesOf(map);
-  bytes.resize(bytes.size() - 200);  // the rest is not needed
+  bytes.erase(bytes.end() - 200, bytes.end());  // the rest is not needed
   saveMap("Listed", bytes);
   MapSummary summary;
   ASSERT_TRUE(readMapSummary(mapFilePath("Listed"), &summary));

@@ -147,7 +147,7 @@ class MapCompiler {
     size_t end = blockEnd(lines, start);
     int32_t layer = 0;
     if (head.words.size() != 2 || !parseInt(head.words[1].text, 0, kMapFileMaxLayers - 1, &layer)) {
-      fail(head.number, "layer takes a number from 0 to 15");
+      fail(head.number, "layer takes a number from 0 to 255");
       return end;
     }
     if (grids_.count(layer)) {
@@ -222,7 +222,7 @@ class MapCompiler {
       }
     } else if (s.keyword == "layers") {
       if (a.size() != 1 || !parseInt(a[0], 1, kMapFileMaxLayers, &layers_)) {
-        fail(s.line, "layers takes a number from 1 to 16");
+        fail(s.line, "layers takes a number from 1 to 256");
       }
     } else if (s.keyword == "tileset") {
       tileSetStatement(s);

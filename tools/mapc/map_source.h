@@ -5,7 +5,7 @@
 //   text2 "Open ground, stone pillars"
 //   players 8                          the player limit
 //   size 15 11                         columns and rows
-//   layers 4                           1 to 16
+//   layers 4                           1 to 256
 //   tileset M Meadow                   alias and tile set: "Meadow.tileset", source Meadow.tiles
 //   ambient #a0a0a0                    colours as #RRGGBB; "overlay none" for no overlay
 //   overlay #201000
