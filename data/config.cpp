@@ -118,7 +118,9 @@ void readSetting(const Setting& s, const Config& defaults) {
     config.*s.number = readNumber(s, defaults.*s.number);
     return;
   }
-  std::string value = cutText(s, rt::readPreferenceString(s.key, defaults.*s.text));
+  // The file's values lose their outer blanks when read; one cut before a blank must lose it
+  // too, or the value would change with every save and load.
+  std::string value = rt::trim(cutText(s, rt::readPreferenceString(s.key, defaults.*s.text)));
   if (s.kind == Kind::kLanguage && !plainName(value)) value = defaults.*s.text;
   config.*s.text = value;
 }

@@ -89,24 +89,10 @@ int statusCode(const std::string& response) {
 }
 
 struct Exchange {
-  std::string response;
-  size_t body = std::string::npos;  // where the body starts, once the blank line is there
-  bool answered = false;            // a first byte arrived
+  WebAnswer answer;
+  bool answered = false;  // a first byte arrived
   bool timedOut = false;
 };
-
-// Whether more of the answer is wanted after the bytes just added.
-bool wantsMore(Exchange& x) {
-  if (x.body == std::string::npos) {
-    x.body = bodyStart(x.response);
-    if (x.body == std::string::npos) return x.response.size() <= kMaxWebHeader;
-    // Only a 200 answer has a body we use.
-    if (statusCode(x.response) != 200) return false;
-  }
-  if (x.response.size() - x.body < kMaxWebBody) return true;
-  x.response.resize(x.body + kMaxWebBody);
-  return false;
-}
 
 // Sends the request and reads until the server closes, the answer is complete or time is up.
 void exchange(rt::Handle connection, const std::string& request, Clock::time_point start,
@@ -138,12 +124,26 @@ void exchange(rt::Handle connection, const std::string& request, Clock::time_poi
       continue;
     }
     x->answered = true;
-    x->response.append(piece, static_cast<size_t>(n));
-    if (!wantsMore(*x)) return;
+    if (!addWebAnswer(&x->answer, piece, static_cast<size_t>(n))) return;
   }
 }
 
 }  // namespace
+
+bool addWebAnswer(WebAnswer* answer, const char* data, size_t size) {
+  answer->bytes.append(data, size);
+  if (answer->body == std::string::npos) {
+    answer->body = bodyStart(answer->bytes);
+    if (answer->body == std::string::npos) return answer->bytes.size() <= kMaxWebHeader;
+    // Only a 200 answer has a body we use.
+    if (statusCode(answer->bytes) != 200) return false;
+  }
+  if (answer->bytes.size() - answer->body < kMaxWebBody) return true;
+  answer->bytes.resize(answer->body + kMaxWebBody);
+  return false;
+}
+
+int webAnswerStatus(const WebAnswer& answer) { return statusCode(answer.bytes); }
 
 bool parseWebUrl(const std::string& url, WebUrl* out) {
   std::string rest = url;
@@ -202,8 +202,9 @@ std::string webGet(const std::string& url, int timeoutMs, int* errorOut,
     return "";
   }
   error = kWebOk;
-  int status = statusCode(x.response);
-  if (x.body == std::string::npos || status != 200) {
+  std::string& response = x.answer.bytes;
+  int status = statusCode(response);
+  if (x.answer.body == std::string::npos || status != 200) {
     std::string why = !x.answered     ? "closed without an answer"
                       : status == 0   ? "not an HTTP answer"
                       : status != 200 ? "status " + std::to_string(status)
@@ -211,7 +212,7 @@ std::string webGet(const std::string& url, int timeoutMs, int* errorOut,
     rt::logLine("WEB", "%.300s: %s", name.c_str(), why.c_str());
     return "";
   }
-  rt::logLine("WEB", "%.300s: %zu bytes", name.c_str(), x.response.size() - x.body);
-  x.response.erase(0, x.body);
-  return std::move(x.response);
+  rt::logLine("WEB", "%.300s: %zu bytes", name.c_str(), response.size() - x.answer.body);
+  response.erase(0, x.answer.body);
+  return std::move(response);
 }

@@ -32,6 +32,17 @@ struct WebUrl {
 // the path that may not stand in a request line are percent-encoded.
 bool parseWebUrl(const std::string& url, WebUrl* out);
 
+// An answer as it arrives, open for tests: addWebAnswer keeps the bytes and says whether more
+// are wanted (false once the headers run too long, the status is not 200 or the body is full,
+// which it then cuts to kMaxWebBody). body is where the body starts, once the headers ended.
+struct WebAnswer {
+  std::string bytes;
+  size_t body = std::string::npos;
+};
+bool addWebAnswer(WebAnswer* answer, const char* data, size_t size);
+// The three-digit code of the status line, 0 when the answer does not start with one.
+int webAnswerStatus(const WebAnswer& answer);
+
 // Fetches the URL and returns the body of a 200 answer; "" for any other status, for an answer
 // without a blank line after its headers, and on every error. The body ends where the server
 // closes the connection, or after kMaxWebBody bytes. timeoutMs bounds the connect and the wait

@@ -28,6 +28,9 @@ constexpr int64_t kMaxSide = 16384;
 constexpr int64_t kMaxPixels = 64000000;
 constexpr size_t kMaxPngChunk = 8u << 20;  // text and colour-profile chunks, after inflating
 constexpr int kMaxJpegScans = 256;         // real progressive files have about ten
+// Huffman coding spends at least one bit on every 8 x 8 block of the first scan: a file is
+// refused when it is too short for the picture it claims, before that is allocated.
+constexpr uint64_t kMaxJpegPixelsPerByte = 8 * 64;
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
 bool sizeAllowed(int64_t width, int64_t height) {
@@ -178,6 +181,9 @@ bool readJpegBody(jpeg_decompress_struct* info, JpegGuard* guard, const uint8_t*
   jpeg_mem_src(info, data, static_cast<unsigned long>(length));
   if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK) return false;
   if (!sizeAllowed(info->image_width, info->image_height)) return false;
+  if (uint64_t{info->image_width} * info->image_height > length * kMaxJpegPixelsPerByte) {
+    return false;
+  }
   bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
   info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
   jpeg_start_decompress(info);

@@ -193,6 +193,19 @@ TEST_F(ConfigTest, EditedValuesAreBroughtIntoTheirRanges) {
   EXPECT_EQ(config.bindAddress.size(), kConfigTextLength);
 }
 
+TEST_F(ConfigTest, AValueCutBeforeABlankReadsTheSameAfterASave) {
+  std::string name = std::string(kConfigTextLength - 1, 'x') + " and more";
+  std::string url = std::string(kConfigUrlLength - 1, 'u') + " /more";
+  writeConfig("[Others]\r\nName = " + name + "\r\n[ServerList]\r\nURL = " + url + "\r\n");
+  LoadConfig();
+  Config first = config;
+  ASSERT_TRUE(SaveConfig());
+  LoadConfig();
+  EXPECT_EQ(config.playerName, first.playerName);
+  EXPECT_EQ(config.serverListUrl, first.serverListUrl);
+  EXPECT_EQ(first.playerName, std::string(kConfigTextLength - 1, 'x'));
+}
+
 TEST_F(ConfigTest, GermanLocaleChoosesDeutschOnTheFirstStart) {
   setenv("LANG", "de_DE.UTF-8", 1);
   EXPECT_EQ(DefaultLanguage(), "Deutsch");

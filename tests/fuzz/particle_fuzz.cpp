@@ -1,5 +1,6 @@
 // Fuzzes the particle definition reader, then spawns, emits, draws and ages what it accepts on
 // the null screen over a clock the input moves.
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,11 @@ namespace {
 
 uint32_t fuzzNow = 0;
 int32_t cameraX = 0, cameraY = 0;
+
+// Every run starts its camera afresh, or the moves of millions of runs would add up past the
+// range of an int32. Starts near either end of the range still reach far-away screen positions:
+// one run moves the camera by at most 40 * 128 pixels.
+constexpr int32_t kCameraStarts[3] = {0, INT32_MAX - 8192, INT32_MIN + 8192};
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -41,6 +47,8 @@ void checkRoundTrip(const ParticleType& type, const std::string& name) {
 void exercise(const std::string& name, const uint8_t* data, size_t size) {
   const ParticleType& type = *ParticleTypeByName(name);
   SetParticleDrift(size % 2 == 0, 0.5f, -1.5f);
+  cameraX = kCameraStarts[size % 3];
+  cameraY = kCameraStarts[(size / 3) % 3];
   for (int i = 0; i < 3; ++i) SpawnParticle(type, 100 * i, 50);
   ParticleType* emitter = AddEmitter(type, 300, 200);
   emitter->active = 1;

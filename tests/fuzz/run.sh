@@ -5,7 +5,7 @@
 #
 # BUILD_DIR is a clang tree with the fuzz targets; when it has none yet it is configured
 # (-DPOWDERBOX_FUZZ=ON, clang++) and only the fuzz targets are built. SECONDS is the fuzzing
-# time of the whole run, shared out evenly between the targets. New inputs go to a scratch
+# time of the whole run, shared out evenly between the targets; 0 only configures and builds. New inputs go to a scratch
 # folder, never into the committed corpus; a crashing input is kept in BUILD_DIR/fuzz-crashes
 # (add it to the target's corpus once the fault is fixed).
 set -euo pipefail
@@ -32,6 +32,8 @@ targets=$(sed -n 's/^add_fuzz_target(\([a-z_0-9]*\).*/\1/p' "$here/CMakeLists.tx
 build_targets=()
 for name in $targets; do build_targets+=(--target "fuzz_$name"); done
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" "${build_targets[@]}"
+
+[ "$seconds" -eq 0 ] && exit 0
 
 count=$(echo "$targets" | wc -w)
 each=$(( seconds / count ))

@@ -1,6 +1,8 @@
 // What a search reads from strangers: list bodies from a web service, information answers from
-// hosts, probe datagrams and their answers, and the URLs a settings file may hold. The first byte
-// picks the reader; the rest is its input. Whatever comes in, what comes out keeps its bounds.
+// hosts, probe datagrams and their answers, and the URLs a settings file may hold together with
+// the web service's whole answers. The first byte picks the reader; the rest is its input.
+// Whatever comes in, what comes out keeps its bounds.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -19,6 +21,27 @@ size_t count(const std::string& text, char c) {
   size_t n = 0;
   for (char x : text) n += x == c;
   return n;
+}
+
+// The answer arrives in pieces of 1, 2, 3... bytes, so that line ends fall across them.
+void readAnswer(const std::string& text) {
+  WebAnswer answer;
+  size_t at = 0;
+  for (size_t piece = 1; at < text.size(); ++piece) {
+    size_t n = std::min(piece, text.size() - at);
+    bool more = addWebAnswer(&answer, text.data() + at, n);
+    at += n;
+    if (!more) break;
+  }
+  check(answer.bytes.size() <= at);
+  int status = webAnswerStatus(answer);
+  check(status >= 0 && status <= 999);
+  if (answer.body != std::string::npos) {
+    check(answer.body <= answer.bytes.size());
+    check(answer.bytes.size() - answer.body <= kMaxWebBody);
+  } else {
+    check(answer.bytes.size() <= kMaxWebHeader + at);
+  }
 }
 
 }  // namespace
@@ -50,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     default: {
+      readAnswer(text);
       WebUrl url;
       if (parseWebUrl(text, &url)) {
         check(!url.host.empty() && url.port > 0 && url.port < 65536);

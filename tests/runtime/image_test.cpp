@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <setjmp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -528,6 +532,33 @@ TEST(HostilePictures, HugeClaimedSizesAreRefused) {
     }
   }
   EXPECT_FALSE(decode(jpeg, &p));
+}
+
+// A kilobyte that claims a picture of 64 million pixels must not cost their memory: the child
+// decoding it may not grow by more than a small part of those 256 MB.
+TEST(HostilePictures, ASmallJpegClaimingAHugePictureIsRefusedBeforeItsPixels) {
+  Bytes jpeg = writeJpeg(colourBlocks(), false, false);
+  for (size_t i = 0; i + 8 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg[i + 5] = 3900 >> 8, jpeg[i + 6] = 3900 & 0xFF;  // height
+      jpeg[i + 7] = 16384 >> 8, jpeg[i + 8] = 0;           // width
+      break;
+    }
+  }
+  long residentBefore = 0;
+  std::ifstream("/proc/self/statm") >> residentBefore >> residentBefore;
+  residentBefore *= sysconf(_SC_PAGESIZE) / 1024;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rt::Pixels p;
+    _exit(decode(jpeg, &p) ? 1 : 0);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(usage.ru_maxrss - residentBefore, 64 * 1024) << "kilobytes grown";
 }
 
 TEST(HostilePictures, RandomBytesAndDamagedFilesFailQuietly) {

@@ -228,6 +228,33 @@ bool Service::start(std::string* error, bool runChecker) {
 
   http_ = std::make_unique<Http>(options_);
   httplib::Server& server = http_->server;
+  route(server);
+
+  bool bound;
+  if (options_.port == 0) {
+    port_ = server.bind_to_any_port(options_.bind);
+    bound = port_ > 0;
+  } else {
+    port_ = options_.port;
+    bound = server.bind_to_port(options_.bind, options_.port);
+  }
+  if (!bound) {
+    *error = "cannot listen on " + hostPort(options_.bind, options_.port) + ": " +
+             strerror(errno) +
+             (options_.port < 1024 ? " (ports below 1024 need root or CAP_NET_BIND_SERVICE)" : "");
+    http_.reset();
+    store_.close();
+    return false;
+  }
+  http_->server.widenBacklog();
+  rt::logLine("LISTEN", "%s path %s", hostPort(options_.bind, port_).c_str(),
+              options_.path.c_str());
+  httpThread_ = std::thread([this] { http_->server.listen_after_bind(); });
+  if (runChecker) checker_ = std::thread([this] { checkerLoop(); });
+  return true;
+}
+
+void Service::route(httplib::Server& server) {
   auto serve = [this](const httplib::Request& req, httplib::Response& res) {
     if (req.path == options_.path) {
       serveGame(req, res);
@@ -263,29 +290,6 @@ bool Service::start(std::string* error, bool runChecker) {
         rt::logLine("ERROR", "a request failed inside the service");
         plain(res, 500, "internal error\n");
       });
-
-  bool bound;
-  if (options_.port == 0) {
-    port_ = server.bind_to_any_port(options_.bind);
-    bound = port_ > 0;
-  } else {
-    port_ = options_.port;
-    bound = server.bind_to_port(options_.bind, options_.port);
-  }
-  if (!bound) {
-    *error = "cannot listen on " + hostPort(options_.bind, options_.port) + ": " +
-             strerror(errno) +
-             (options_.port < 1024 ? " (ports below 1024 need root or CAP_NET_BIND_SERVICE)" : "");
-    http_.reset();
-    store_.close();
-    return false;
-  }
-  http_->server.widenBacklog();
-  rt::logLine("LISTEN", "%s path %s", hostPort(options_.bind, port_).c_str(),
-              options_.path.c_str());
-  httpThread_ = std::thread([this] { http_->server.listen_after_bind(); });
-  if (runChecker) checker_ = std::thread([this] { checkerLoop(); });
-  return true;
 }
 
 void Service::stop() {

@@ -17,6 +17,7 @@
 #include "tools/serverlist/store.h"
 
 namespace httplib {
+class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
@@ -35,6 +36,10 @@ class Service {
   bool start(std::string* error, bool runChecker = true);
   void stop();
   int port() const { return port_; }
+
+  // Puts the service's pages and the game's list behind the server's routes; start() does it
+  // for its own server, fuzzing for one that reads requests from memory.
+  void route(httplib::Server& server);
 
   // One pass of the checker: expiry, then a round of checks when one is due, else a check of
   // the hosts that registered since the last pass. Only one thread may call it.
