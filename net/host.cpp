@@ -10,7 +10,6 @@
 #include "net/protocol_local.h"
 #include "net/session.h"
 #include "net/transport.h"
-#include "runtime/checksum.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
@@ -48,17 +47,12 @@ struct Guards {
   std::unordered_map<uint32_t, Newcomer> newcomers;       // game connections, not yet players
   std::unordered_map<uint32_t, uint32_t> strangerPeers;   // position peers of nobody
   std::unordered_map<int32_t, uint32_t> lastPosition;     // player id -> last relayed position
-  uint32_t refusals = 0;                                  // for rate-limited logging
+  uint32_t refusals = 0;                                  // counted for the log
 };
 
 Guards& guards() {
   static Guards g;
   return g;
-}
-
-bool worthLogging(uint32_t& count) {
-  ++count;
-  return (count & (count - 1)) == 0;
 }
 
 void sendToOne(MessageBuffer* buffer, uint32_t connection) {
@@ -186,7 +180,8 @@ void newGameConnection(uint32_t connection) {
   Guards& g = guards();
   std::string address = rt::connectionAddress(connection);
   if (!roomForNewcomer(address)) {
-    if (worthLogging(g.refusals)) {
+    ++g.refusals;
+    if (mayLog()) {
       rt::logLine("NET", "refused a game connection from %s: %zu wait there already (%u so far)",
                   address.c_str(), kNewcomersPerAddress, g.refusals);
     }
@@ -293,11 +288,6 @@ void forgetStrangePeer(uint32_t peer) {
   }
   closeQuietly(peer);
   guards().strangerPeers.erase(peer);
-}
-
-uint32_t readU32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 bool isPlayerAddress(const std::string& address) {
@@ -478,15 +468,14 @@ void relayPositionMessage(uint32_t peer, MessageBuffer* message) {
 // ---- The poll --------------------------------------------------------------------------------
 
 int admitPositionDatagram(const uint8_t* data, int length, const std::string& from) {
-  if (length < kFrameHeaderSize || rt::crc32(data, 4) != readU32(data + 4)) return 0;
-  if (length == kFrameHeaderSize) return isPlayerAddress(from) ? -1 : 0;  // a header alone
-  uint32_t size = readU32(data);
-  if (size != static_cast<uint32_t>(length - kFrameHeaderSize) || size < kPositionMessageLength ||
-      rt::crc32(data + kFrameHeaderSize, size) != readU32(data + 8)) {
+  DatagramForm form = datagramForm(data, length);
+  if (form == DatagramForm::kHeaderAlone) return isPlayerAddress(from) ? -1 : 0;
+  if (form != DatagramForm::kWholeFrame || length - kFrameHeaderSize < kPositionMessageLength) {
     return 0;
   }
-  const uint8_t* payload = data + kFrameHeaderSize;
-  const Player* sender = findPlayer(static_cast<int32_t>(readU32(payload)));
+  const uint8_t* id = data + kFrameHeaderSize;  // the first field, little-endian on the wire
+  const Player* sender = findPlayer(static_cast<int32_t>(
+      id[0] | id[1] << 8 | id[2] << 16 | static_cast<uint32_t>(id[3]) << 24));
   return sender && rt::connectionAddress(connectionOf(sender->id)) == from ? -1 : 0;
 }
 

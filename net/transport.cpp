@@ -399,6 +399,15 @@ MessageBuffer* readFrame(FrameReader& reader, const ByteSource& source, int resy
   return nullptr;
 }
 
+DatagramForm datagramForm(const uint8_t* datagram, int32_t length) {
+  if (length < kFrameHeaderSize || !headerChecks(datagram)) return DatagramForm::kNoFrame;
+  if (length == kFrameHeaderSize && readU32(datagram) != 0) return DatagramForm::kHeaderAlone;
+  uint32_t size = readU32(datagram);
+  bool whole = size == static_cast<uint32_t>(length - kFrameHeaderSize) &&
+               rt::crc32(datagram + kFrameHeaderSize, size) == readU32(datagram + 8);
+  return whole ? DatagramForm::kWholeFrame : DatagramForm::kNoFrame;
+}
+
 MessageBuffer* readDatagramFrame(FrameReader& reader, const uint8_t* datagram, int32_t length) {
   bool checked = length >= kFrameHeaderSize && headerChecks(datagram);
   uint32_t announced = checked ? readU32(datagram) : 0;

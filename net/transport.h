@@ -93,6 +93,11 @@ using ByteSource = std::function<int(uint8_t* into, int32_t count)>;
 // kClosed when the reader gave up (its state is then reset).
 MessageBuffer* readFrame(FrameReader& reader, const ByteSource& source, int resync,
                          LinkFault* fault);
+// How a datagram reads on its own: no frame, a checked header alone (its payload is the next
+// datagram, as older senders split them), or a checked header with its intact payload.
+enum class DatagramForm { kNoFrame, kHeaderAlone, kWholeFrame };
+DatagramForm datagramForm(const uint8_t* datagram, int32_t length);
+
 // One datagram of a datagram link: the message it completes (the caller frees it), or null.
 MessageBuffer* readDatagramFrame(FrameReader& reader, const uint8_t* datagram, int32_t length);
 // Frees a partly received payload and forgets a partial header.
