@@ -366,10 +366,20 @@ void initDataRoot(const char* argv0) {
     setDataRoot(forced);
     return;
   }
-  std::string home = executableFolder(argv0);
-  for (std::string folder = home;; folder = parentFolder(folder)) {
+  auto holdsData = [](const std::string& folder) {
     std::string data = findNoCase(folder, "Data");
-    if (!data.empty() && isFolder(folder + "/" + data)) {
+    return !data.empty() && isFolder(folder + "/" + data);
+  };
+  std::string home = executableFolder(argv0);
+  // An installed program keeps its data in <prefix>/share/powderbox beside <prefix>/bin. This
+  // comes before the walk up, which could otherwise find a build tree above a staged install.
+  std::string installed = parentFolder(home) + "/share/powderbox";
+  if (!holdsData(home) && holdsData(installed)) {
+    setDataRoot(installed);
+    return;
+  }
+  for (std::string folder = home;; folder = parentFolder(folder)) {
+    if (holdsData(folder)) {
       setDataRoot(folder);
       return;
     }

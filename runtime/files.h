@@ -15,8 +15,9 @@
 
 namespace rt {
 
-// The data root; by default the folder of the executable (or the first of its parents that
-// holds a Data folder). POWDERBOX_DATA in the environment overrides it; so does --data.
+// The data root; by default the folder of the executable, then the installed location
+// ../share/powderbox from it, then the first parent of the executable's folder that holds a
+// Data folder. POWDERBOX_DATA in the environment overrides it; so does --data.
 void setDataRoot(const std::string& folder);
 const std::string& dataRoot();
 void initDataRoot(const char* argv0);
