@@ -11,7 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libsdl2-dev libgl1-mesa-dri libx11-dev
-  libopenal-dev libopenal1 libvorbis-dev libogg-dev
+  libopenal-dev libopenal1 libasound2-dev libvorbis-dev libogg-dev
   libpng-dev libjpeg62-turbo-dev zlib1g-dev nettle-dev
   libfreetype-dev fonts-dejavu-core fonts-dejavu-extra librsvg2-dev libcairo2-dev
   libcpp-httplib-dev libsqlite3-dev

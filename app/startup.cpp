@@ -1,6 +1,7 @@
 // Start-up, in a fixed order: runtime services, screen behind the logo window, data, world.
 
 #include <atomic>
+#include <cstdio>
 
 #include "app/app.h"
 #include "app/resources.h"
@@ -76,6 +77,8 @@ bool StartUp(const Options& options) {
   rt::initNetwork();
   if (!rt::initSoundSystem(options.headless ? rt::Backend::Null : rt::Backend::Sdl)) {
     rt::logLine("START", "no sound device: running silent");
+    // The one line a player sees about it; the sound library itself is kept quiet.
+    fputs("Sound: no audio device, playing without sound\n", stderr);
   }
 
   // Particle types with their "Default" type.

@@ -4,11 +4,18 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <alsa/asoundlib.h>
 
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <string>
 
+#include <unistd.h>
+
+#include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/sound_local.h"
 
@@ -31,15 +38,33 @@ double deviceLatencyMs(ALCdevice* device) {
   return nanoseconds / 1e6;
 }
 
+// ALSA reports every device it fails to open straight to the terminal, eight lines a probe on a
+// machine without a sound card; the sound library probes it for us. Its messages go to our log.
+void alsaMessage(const char* /*file*/, int /*line*/, const char* function, int /*err*/,
+                 const char* format, ...) {
+  if (!logEnabled()) return;
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  logLine("SOUND", "ALSA %s: %s", function, text);
+}
+
 class OpenAlBackend : public SoundBackend {
  public:
   ~OpenAlBackend() override { close(); }
 
   bool open(const char* deviceName) override {
-    // A machine without sound is normal for us: our own log says so, the library need not
+    // A machine without sound is normal for us: our own log says so, the libraries need not
     // print errors to the terminal. Set before the first call into the library, which reads it
     // once; no other thread runs yet at start-up.
     setenv("ALSOFT_LOGLEVEL", "0", 0);
+    snd_lib_error_set_handler(alsaMessage);
+    // Our mixing settings travel with the data, so that an installed game finds them too; the
+    // library reads this file after the system's and the user's, so ours win.
+    std::string settings = dataRoot() + "/alsoft.conf";
+    if (access(settings.c_str(), R_OK) == 0) setenv("ALSOFT_CONF", settings.c_str(), 0);
     device_ = alcOpenDevice(deviceName);
     if (!device_) {
       logLine("SOUND", "no audio device, the game runs silent");
