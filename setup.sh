@@ -16,6 +16,7 @@ packages=(
   libfreetype-dev fonts-dejavu-core fonts-dejavu-extra librsvg2-dev libcairo2-dev
   libcpp-httplib-dev libsqlite3-dev
   xvfb xauth x11-utils imagemagick sox chromium
+  desktop-file-utils appstream
 )
 
 install_missing() {
