@@ -50,6 +50,10 @@ for unit in powderbox-host powderbox-serverlist; do
   program=${exec_line#ExecStart=}
   program=${program%% *}
   [ "$program" = "$prefix/bin/${unit%-host}" ] || fail "$unit starts $program"
+  if command -v systemd-analyze >/dev/null; then
+    complaints=$(systemd-analyze verify "$file" 2>&1) || true
+    [ -z "$complaints" ] || fail "$complaints"
+  fi
 done
 
 # The newest release note is the version the game reports.
