@@ -39,8 +39,9 @@ for page in man6/powderbox.6 man6/powderbox-bot.6 man8/powderbox-serverlist.8; d
 done
 
 desktop-file-validate "$prefix/share/applications/$app.desktop"
-appstreamcli validate --no-net "$prefix/share/metainfo/$app.metainfo.xml" >/dev/null ||
-  appstreamcli validate --no-net "$prefix/share/metainfo/$app.metainfo.xml"
+# The tree form also checks that the menu entry the AppStream file names is installed.
+appstreamcli validate-tree --no-net "$prefix" >/dev/null ||
+  { appstreamcli validate-tree --no-net "$prefix"; fail "appstreamcli validate-tree"; }
 grep -q "^Icon=powderbox$" "$prefix/share/applications/$app.desktop" || fail "desktop icon name"
 
 # The units start the programs of this prefix.
