@@ -48,7 +48,7 @@ void alsaMessage(const char* /*file*/, int /*line*/, const char* function, int /
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  logLine("SOUND", "ALSA %s: %s", function, text);
+  logLine("SOUND", "ALSA %s: %s", function ? function : "?", text);
 }
 
 class OpenAlBackend : public SoundBackend {
