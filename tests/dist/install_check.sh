@@ -80,7 +80,7 @@ log=$prefix/host.log
 "$prefix/bin/powderbox" --headless --host --once --start-with 1 --rounds 1 --map Arena \
     --port-base "$base" --bind 127.0.0.1 --log "$log" >/dev/null 2>&1 &
 host=$!
-for _ in $(seq 50); do
+for _ in $(seq 300); do  # up to 30 s on a busy machine
   grep -q "main loop" "$log" 2>/dev/null && break
   sleep 0.1
 done
