@@ -279,10 +279,10 @@ class ScaledScreenTest : public ::testing::Test {
     return nullptr;
   }
 
-  // Frames until the window has the size (the X server answers in its own time).
+  // Until the window has the size (the X server answers in its own time) and its events are in.
   static bool waitForSize(int width, int height) {
     for (int i = 0; i < 100; ++i) {
-      rt::flipScreen();
+      drain();
       int w = 0, h = 0;
       SDL_GetWindowSize(first(), &w, &h);
       if (w == width && h == height) return true;
@@ -370,21 +370,23 @@ TEST_F(ScaledScreenTest, MouseFindsTheSameWidgetAtEveryWindowSize) {
 }
 
 TEST_F(ScaledScreenTest, TheWindowShowsTheScreenBetweenBarsAndScreenshotsKeepItsSize) {
+  auto drawFrame = [] {
+    rt::clearScreen(0x0000FF);  // red
+    rt::fillRect(1000, 0, 24, 24, 0x00FF00);
+  };
+  rt::setWindowedSize(1024, 768);
+  ASSERT_TRUE(waitForSize(1024, 768));
+  drawFrame();
+  rt::flipScreen();
+  // The same frame in a window of another size is drawn again, and only once.
   rt::setWindowedSize(1280, 720);
   ASSERT_TRUE(waitForSize(1280, 720));
-  rt::clearScreen(0x0000FF);  // red
-  rt::fillRect(1000, 0, 24, 24, 0x00FF00);
-  // The read-back is the screen's own pixels, not the window's.
-  rt::Handle grab = rt::grabScreen(-1, 0, 0, 1024, 768);
-  ASSERT_NE(grab, 0u);
-  EXPECT_EQ(rt::imageWidth(grab), 1024);
-  const uint8_t* corner = rt::imagePixels(grab) + 1023 * 4;
-  EXPECT_EQ(corner[0], 0);
-  EXPECT_EQ(corner[1], 255);
-  const uint8_t* middle = rt::imagePixels(grab) + (400 * 1024 + 500) * 4;
-  EXPECT_EQ(middle[0], 255);
-  rt::freeImage(grab);
+  drawFrame();
   rt::flipScreen();
+  EXPECT_FALSE(rt::lastFrameStats().repeated);
+  drawFrame();
+  rt::flipScreen();
+  EXPECT_TRUE(rt::lastFrameStats().repeated);
 
   Display* display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
@@ -401,6 +403,19 @@ TEST_F(ScaledScreenTest, TheWindowShowsTheScreenBetweenBarsAndScreenshotsKeepIts
   EXPECT_EQ(green(1100, 10), 255u);  // its top-right square, scaled
   XDestroyImage(shot);
   XCloseDisplay(display);
+
+  // The read-back is the screen's own pixels, not the window's.
+  drawFrame();
+  rt::Handle grab = rt::grabScreen(-1, 0, 0, 1024, 768);
+  ASSERT_NE(grab, 0u);
+  EXPECT_EQ(rt::imageWidth(grab), 1024);
+  const uint8_t* corner = rt::imagePixels(grab) + 1023 * 4;
+  EXPECT_EQ(corner[0], 0);
+  EXPECT_EQ(corner[1], 255);
+  const uint8_t* middle = rt::imagePixels(grab) + (400 * 1024 + 500) * 4;
+  EXPECT_EQ(middle[0], 255);
+  rt::freeImage(grab);
+  rt::flipScreen();
 }
 
 TEST_F(ScaledScreenTest, FullscreenKeysBelongToTheWindow) {
