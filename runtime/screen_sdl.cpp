@@ -57,7 +57,7 @@ struct SdlState {
   SDL_Texture* canvas = nullptr;  // the screen while its window is of another size
   bool onCanvas = false;          // the frame being drawn goes to the canvas
   bool frameBegun = false;        // the target of the frame being drawn is chosen
-  bool canvasFailureLogged = false;
+  bool canvasFailed = false;       // no canvas: the screen stays unscaled in the corner
   int windowedWidth = 0, windowedHeight = 0;  // the screen's window when not fullscreen
   bool coveringDisplay = false;  // fullscreen without a window manager
   std::array<bool, SDL_NUM_SCANCODES> keysTaken{};  // pressed for the window, not for the game
@@ -131,6 +131,7 @@ void shutdown() {
 
 // The screen's place in its window, and whether it is shown scaled.
 bool screenScaled(SDL_Window* window, ScreenFit* fit) {
+  if (state.canvasFailed) return false;
   int width = 0, height = 0;
   SDL_GetWindowSize(window, &width, &height);
   if (width == state.offsetX + state.screenWidth && height == state.offsetY + state.screenHeight) {
@@ -252,7 +253,7 @@ bool openScreen(NativeWindow window, int x, int y, int width, int height) {
   state.offsetY = y;
   state.screenWidth = width;
   state.screenHeight = height;
-  state.onCanvas = state.frameBegun = false;
+  state.onCanvas = state.frameBegun = state.canvasFailed = false;
   SDL_GetWindowSize(state.screenWindow, &state.windowedWidth, &state.windowedHeight);
   state.blendModes.fill(SDL_BLENDMODE_INVALID);
   keepLibrariesLoaded();
@@ -280,11 +281,8 @@ bool useCanvas() {
                                      state.screenHeight);
   }
   if (state.canvas && SDL_SetRenderTarget(state.renderer, state.canvas) == 0) return true;
-  // Without a canvas the screen is drawn unscaled in the window's corner.
-  if (!state.canvasFailureLogged) {
-    logLine("SCREEN", "no canvas for scaling: %s", SDL_GetError());
-    state.canvasFailureLogged = true;
-  }
+  logLine("SCREEN", "no canvas for scaling, the screen stays unscaled: %s", SDL_GetError());
+  state.canvasFailed = true;
   return false;
 }
 
