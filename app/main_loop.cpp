@@ -57,6 +57,15 @@ CameraKeys cameraKeys(bool actionReleased) {
   return ChatInputActive() ? CameraKeys{} : ReadCameraKeys(actionReleased);
 }
 
+// The window's place on the desktop and its size, for the next start.
+void noteDisplay() {
+  int width = 0, height = 0;
+  if (!rt::windowedSize(&width, &height)) return;
+  config.fullscreen = rt::fullscreen() ? 1 : 0;
+  config.windowWidth = width;
+  config.windowHeight = height;
+}
+
 }  // namespace
 
 void ListenToWorld() {
@@ -85,6 +94,7 @@ void CollectWindowEvents() {
     // One mouse button per frame: the GUI's mouse step reads the frame's last event.
     if (isMouseButton(e.code)) break;
   }
+  noteDisplay();
   rt::frame.now = rt::milliseconds();
   LogFrameRate(false);
 }

@@ -54,8 +54,16 @@ bool openScreen(const Options& options) {
   bool ok = rt::initScreenSystem(options.headless ? rt::Backend::Null : rt::Backend::Sdl);
   if (ok) {
     app.window = rt::openWindow(kMainWindow, 0, 0, rt::frame.width, rt::frame.height, app.title,
-                                rt::kWindowCentred | rt::kWindowBorderless | rt::kWindowHidden);
+                                rt::kWindowCentred | rt::kWindowBorderless | rt::kWindowHidden |
+                                    rt::kWindowResizable);
     ok = app.window && rt::openWindowedScreen(app.window, 0, 0, rt::frame.width, rt::frame.height);
+  }
+  // The window as the player left it; it is shown only when loading is done.
+  if (ok && !options.headless) {
+    if (config.windowWidth != rt::frame.width || config.windowHeight != rt::frame.height) {
+      rt::setWindowedSize(config.windowWidth, config.windowHeight);
+    }
+    if (config.fullscreen) rt::setFullscreen(true);
   }
   if (!ok) {
     rt::closeWindow(kMainWindow);

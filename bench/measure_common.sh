@@ -45,9 +45,10 @@ finish() {
 }
 trap finish EXIT
 
-# A private X server (Xvfb, package xvfb) for the windows of this script; sets DISPLAY.
-start_display() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# A private X server (Xvfb, package xvfb) for the windows of this script, 1024x768 unless told;
+# sets DISPLAY.
+start_display() { # [WIDTHxHEIGHT]
+  Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp 3>"$work/display" 2>/dev/null &
   xserver=$!
   local _
   for _ in $(seq 100); do

@@ -84,6 +84,9 @@ const Setting kSettings[] = {
     number("Others", "IconTime", &Config::iconTime, 0, 30),
     text("ServerList", "URL", Kind::kUrl, &Config::serverListUrl),
     text("ServerList", "Bind", Kind::kText, &Config::bindAddress),
+    numeric("Display", "Fullscreen", Kind::kSwitch, &Config::fullscreen),
+    number("Display", "Width", &Config::windowWidth, 320, 16384),
+    number("Display", "Height", &Config::windowHeight, 240, 16384),
 };
 
 // ---- Reading -----------------------------------------------------------------------------

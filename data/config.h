@@ -50,6 +50,10 @@ struct Config {
   // path. The placeholder host resolves nowhere; a community running a service sets its own.
   std::string serverListUrl = "serverlist.powderbox.example/Projekte/Powderbox/ServerList.php";
   std::string bindAddress;  // the one local address a host binds its ports to; "" = all
+  // [Display]: the game's window on the whole desktop, and its size when not
+  int32_t fullscreen = 0;
+  int32_t windowWidth = 1024;
+  int32_t windowHeight = 768;
 };
 
 extern Config config;

@@ -580,6 +580,58 @@ Handle grabScreen(int32_t number, int x, int y, int width, int height) {
   return createImage(number, width, height, rgba.data());
 }
 
+// ---- Fullscreen and scaling -------------------------------------------------------------
+
+ScreenFit fitScreen(int screenWidth, int screenHeight, int windowWidth, int windowHeight) {
+  ScreenFit fit;
+  if (screenWidth <= 0 || screenHeight <= 0 || windowWidth <= 0 || windowHeight <= 0) return fit;
+  double scale = std::min(static_cast<double>(windowWidth) / screenWidth,
+                          static_cast<double>(windowHeight) / screenHeight);
+  double whole = std::floor(scale);
+  if (whole >= 1 && whole >= scale * 0.9) {
+    fit.width = screenWidth * static_cast<int>(whole);
+    fit.height = screenHeight * static_cast<int>(whole);
+  } else {
+    fit.smooth = true;
+    fit.width = std::min(windowWidth, static_cast<int>(std::lround(screenWidth * scale)));
+    fit.height = std::min(windowHeight, static_cast<int>(std::lround(screenHeight * scale)));
+  }
+  fit.x = (windowWidth - fit.width) / 2;
+  fit.y = (windowHeight - fit.height) / 2;
+  return fit;
+}
+
+void windowToScreen(const ScreenFit& fit, int screenWidth, int screenHeight, int* x, int* y) {
+  if (fit.width <= 0 || fit.height <= 0) return;
+  // The screen pixel under the middle of the window pixel.
+  *x = static_cast<int>(std::floor((*x + 0.5 - fit.x) * screenWidth / fit.width));
+  *y = static_cast<int>(std::floor((*y + 0.5 - fit.y) * screenHeight / fit.height));
+}
+
+void setFullscreen(bool on) {
+  ScreenSystem& s = screenSystem();
+  if (s.backend->setFullscreen) s.backend->setFullscreen(on);
+}
+
+bool fullscreen() {
+  ScreenSystem& s = screenSystem();
+  return s.backend->fullscreen && s.backend->fullscreen();
+}
+
+bool windowedSize(int* width, int* height) {
+  ScreenSystem& s = screenSystem();
+  if (!s.backend->windowedSize) return false;
+  s.backend->windowedSize(width, height);
+  return true;
+}
+
+void setWindowedSize(int width, int height) {
+  ScreenSystem& s = screenSystem();
+  if (s.backend->setWindowedSize && sensibleSize(width, height)) {
+    s.backend->setWindowedSize(width, height);
+  }
+}
+
 // ---- Sprites -----------------------------------------------------------------------------
 
 namespace {

@@ -32,6 +32,7 @@ enum WindowFlags : uint32_t {
   kWindowCentred = 1,
   kWindowBorderless = 2,
   kWindowHidden = 4,
+  kWindowResizable = 8,  // the player may resize it (a borderless one at its edges)
 };
 
 Handle openWindow(int32_t number, int x, int y, int width, int height, const std::string& title,
@@ -101,6 +102,29 @@ uint64_t framesPresented();
 double measuredFrameRate();
 // A percentile (0.5, 0.99) of the periods between those frames, in milliseconds.
 double framePeriodPercentile(double fraction);
+
+// ---- Fullscreen and scaling -------------------------------------------------------------
+// The screen keeps its size whatever its window's. In a window of another size, or on the whole
+// desktop, the SDL backend shows it scaled to fit between black bars, and mouse positions and
+// events come back in screen pixels. Alt+Enter and F11 switch the screen's window between the
+// desktop and a window; the game sees neither key. The null backend has a fixed window.
+
+// Where a screen lies in a window: centred, a whole multiple of its size when that comes within a
+// tenth of the largest fit (sharp pixels), else the largest fit, smoothly scaled.
+struct ScreenFit {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool smooth = false;
+};
+ScreenFit fitScreen(int screenWidth, int screenHeight, int windowWidth, int windowHeight);
+// A position in the window in screen pixels (outside the screen beyond its edges).
+void windowToScreen(const ScreenFit& fit, int screenWidth, int screenHeight, int* x, int* y);
+
+// The screen's window on the whole desktop, or back in its window.
+void setFullscreen(bool on);
+bool fullscreen();
+// The screen's window size when not on the desktop; false when the backend's window cannot change.
+bool windowedSize(int* width, int* height);
+void setWindowedSize(int width, int height);
 
 // ---- Sprites and 3D sprites ----------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 //   setTextInput               the platform's text entry (input method) on or off
 //   clipboardText / setClipboardText   the clipboard as UTF-8
 //   messageBox
+//   setFullscreen, fullscreen, windowedSize, setWindowedSize   optional: the screen's window
 // and returns it from a function declared below; initScreenSystem picks it.
 #pragma once
 
@@ -73,6 +74,12 @@ struct ScreenBackend {
   std::string (*clipboardText)();
   void (*setClipboardText)(const std::string& utf8);
   void (*messageBox)(const std::string& caption, const std::string& text);
+  // The screen's window on the desktop or not, and its size when not. A backend without them
+  // (null) has a window that never changes.
+  void (*setFullscreen)(bool on);
+  bool (*fullscreen)();
+  void (*windowedSize)(int* width, int* height);
+  void (*setWindowedSize)(int width, int height);
 };
 
 const ScreenBackend& sdlScreenBackend();

@@ -100,6 +100,11 @@ const ScreenBackend& nullScreenBackend() {
       .clipboardText = headless::clipboardText,
       .setClipboardText = headless::setClipboardText,
       .messageBox = messageToStderr,
+      // Its window never changes.
+      .setFullscreen = nullptr,
+      .fullscreen = nullptr,
+      .windowedSize = nullptr,
+      .setWindowedSize = nullptr,
   };
   return backend;
 }

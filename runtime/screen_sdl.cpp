@@ -1,7 +1,12 @@
 // The screen over SDL2: borderless windows, one SDL_Renderer (OpenGL preferred) for the screen,
 // textured quads through SDL_RenderGeometry with custom blend modes, and the window's events.
+// A window of the screen's size is drawn into directly; any other size (resized, fullscreen) gets
+// the frame drawn at the screen's size onto a canvas texture, which is then copied to the window
+// scaled, between black bars. That one copy costs less than drawing every layer at the larger size,
+// and keeps the screen's pixels, its read-back and the texel-exact quads as they are.
 #include <SDL.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
@@ -14,6 +19,8 @@
 #include "runtime/screen_local.h"
 
 // After our own headers: Xlib defines macros such as None, Bool and Status.
+#include <SDL_syswm.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,6 +34,8 @@ namespace sdl {
 
 constexpr int kTitleStripHeight = 28;    // the top strip drags the borderless window
 constexpr int kTitleButtonsWidth = 256;  // except on the title-bar buttons at its right end
+constexpr int kResizeBorder = 6;         // window pixels at the edges that resize the window
+constexpr int kSmallestWindow = 320;     // wide, and three quarters of it high
 
 struct SdlTexture {
   SDL_Texture* texture = nullptr;
@@ -44,6 +53,14 @@ struct SdlState {
   bool leftDown = false, rightDown = false;
   bool blendFailureLogged = false;
   bool contentLost = false;  // the window showed nothing of ours since this was last read
+  int screenWidth = 0, screenHeight = 0;
+  SDL_Texture* canvas = nullptr;  // the screen while its window is of another size
+  bool onCanvas = false;          // the frame being drawn goes to the canvas
+  bool frameBegun = false;        // the target of the frame being drawn is chosen
+  bool canvasFailed = false;       // no canvas: the screen stays unscaled in the corner
+  int windowedWidth = 0, windowedHeight = 0;  // the screen's window when not fullscreen
+  bool coveringDisplay = false;  // fullscreen without a window manager
+  std::array<bool, SDL_NUM_SCANCODES> keysTaken{};  // pressed for the window, not for the game
   std::array<SDL_BlendMode, 11 * 11> blendModes{};  // by source * 11 + destination
 };
 
@@ -112,10 +129,59 @@ void shutdown() {
 
 // ---- Windows -----------------------------------------------------------------------------
 
-SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* area, void*) {
+// The screen's place in its window, and whether it is shown scaled.
+bool screenScaled(SDL_Window* window, ScreenFit* fit) {
+  if (state.canvasFailed) return false;
   int width = 0, height = 0;
   SDL_GetWindowSize(window, &width, &height);
-  if (area->y < kTitleStripHeight && area->x < width - kTitleButtonsWidth) {
+  if (width == state.offsetX + state.screenWidth && height == state.offsetY + state.screenHeight) {
+    return false;
+  }
+  *fit = fitScreen(state.screenWidth, state.screenHeight, width, height);
+  return true;
+}
+
+// A window position in screen pixels.
+void toScreen(SDL_Window* window, int* x, int* y) {
+  if (window != state.screenWindow) return;
+  ScreenFit fit;
+  if (screenScaled(window, &fit)) {
+    windowToScreen(fit, state.screenWidth, state.screenHeight, x, y);
+  } else {
+    *x -= state.offsetX;
+    *y -= state.offsetY;
+  }
+}
+
+SDL_HitTestResult resizeEdge(SDL_Window* window, const SDL_Point* area) {
+  if (!(SDL_GetWindowFlags(window) & SDL_WINDOW_RESIZABLE)) return SDL_HITTEST_NORMAL;
+  int width = 0, height = 0;
+  SDL_GetWindowSize(window, &width, &height);
+  bool left = area->x < kResizeBorder, right = area->x >= width - kResizeBorder;
+  bool top = area->y < kResizeBorder, bottom = area->y >= height - kResizeBorder;
+  if (top) return left ? SDL_HITTEST_RESIZE_TOPLEFT
+                       : right ? SDL_HITTEST_RESIZE_TOPRIGHT : SDL_HITTEST_RESIZE_TOP;
+  if (bottom) return left ? SDL_HITTEST_RESIZE_BOTTOMLEFT
+                          : right ? SDL_HITTEST_RESIZE_BOTTOMRIGHT : SDL_HITTEST_RESIZE_BOTTOM;
+  if (left) return SDL_HITTEST_RESIZE_LEFT;
+  if (right) return SDL_HITTEST_RESIZE_RIGHT;
+  return SDL_HITTEST_NORMAL;
+}
+
+// The title strip drags the window and its edges resize it; on the desktop the window stays put
+// and the title bar's buttons still take their clicks.
+SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* area, void*) {
+  bool covering = window == state.screenWindow && state.coveringDisplay;
+  if (covering || (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN)) return SDL_HITTEST_NORMAL;
+  SDL_HitTestResult edge = resizeEdge(window, area);
+  if (edge != SDL_HITTEST_NORMAL) return edge;
+  int x = area->x, y = area->y, width = 0, height = 0;
+  SDL_GetWindowSize(window, &width, &height);
+  if (window == state.screenWindow) {
+    toScreen(window, &x, &y);
+    width = state.screenWidth;
+  }
+  if (y >= 0 && y < kTitleStripHeight && x >= 0 && x < width - kTitleButtonsWidth) {
     return SDL_HITTEST_DRAGGABLE;
   }
   return SDL_HITTEST_NORMAL;
@@ -125,6 +191,7 @@ NativeWindow createWindow(int x, int y, int width, int height, const std::string
                           uint32_t flags) {
   Uint32 sdlFlags = flags & kWindowHidden ? SDL_WINDOW_HIDDEN : SDL_WINDOW_SHOWN;
   if (flags & kWindowBorderless) sdlFlags |= SDL_WINDOW_BORDERLESS;
+  if (flags & kWindowResizable) sdlFlags |= SDL_WINDOW_RESIZABLE;
   if (flags & kWindowCentred) x = y = SDL_WINDOWPOS_CENTERED;
   std::string name = cp1252ToUtf8(title);
   // Made for OpenGL from the start so the renderer need not recreate it.
@@ -136,6 +203,9 @@ NativeWindow createWindow(int x, int y, int width, int height, const std::string
     return nullptr;
   }
   if (flags & kWindowBorderless) SDL_SetWindowHitTest(window, hitTest, nullptr);
+  if (flags & kWindowResizable) {
+    SDL_SetWindowMinimumSize(window, kSmallestWindow, kSmallestWindow * 3 / 4);
+  }
   return window;
 }
 
@@ -181,6 +251,10 @@ bool openScreen(NativeWindow window, int x, int y, int width, int height) {
   state.renderer = renderer;
   state.offsetX = x;
   state.offsetY = y;
+  state.screenWidth = width;
+  state.screenHeight = height;
+  state.onCanvas = state.frameBegun = state.canvasFailed = false;
+  SDL_GetWindowSize(state.screenWindow, &state.windowedWidth, &state.windowedHeight);
   state.blendModes.fill(SDL_BLENDMODE_INVALID);
   keepLibrariesLoaded();
   SDL_RendererInfo info{};
@@ -193,7 +267,64 @@ void closeScreen() {
   if (!state.renderer) return;
   SDL_DestroyRenderer(state.renderer);  // its textures go with it
   state.renderer = nullptr;
+  state.canvas = nullptr;
+  state.onCanvas = state.frameBegun = state.coveringDisplay = false;
   state.screenWindow = nullptr;
+}
+
+// ---- Scaling -----------------------------------------------------------------------------
+
+bool useCanvas() {
+  if (!state.canvas) {
+    state.canvas = SDL_CreateTexture(state.renderer, SDL_PIXELFORMAT_ARGB8888,
+                                     SDL_TEXTUREACCESS_TARGET, state.screenWidth,
+                                     state.screenHeight);
+  }
+  if (state.canvas && SDL_SetRenderTarget(state.renderer, state.canvas) == 0) return true;
+  logLine("SCREEN", "no canvas for scaling, the screen stays unscaled: %s", SDL_GetError());
+  state.canvasFailed = true;
+  return false;
+}
+
+void useWindow() {
+  SDL_SetRenderTarget(state.renderer, nullptr);
+  SDL_Rect viewport = {state.offsetX, state.offsetY, state.screenWidth, state.screenHeight};
+  SDL_RenderSetViewport(state.renderer, &viewport);
+}
+
+// Once per frame, before its first drawing: onto the canvas when the window is not the screen's
+// size. A frame never changes target halfway.
+void beginFrame() {
+  if (state.frameBegun) return;
+  state.frameBegun = true;
+  ScreenFit fit;
+  bool scaled = screenScaled(state.screenWindow, &fit) && useCanvas();
+  if (!scaled && state.onCanvas) useWindow();
+  state.onCanvas = scaled;
+}
+
+// The canvas into the window, scaled to fit, with black bars around it.
+void showCanvas() {
+  int width = 0, height = 0;
+  SDL_GetWindowSize(state.screenWindow, &width, &height);
+  ScreenFit fit = fitScreen(state.screenWidth, state.screenHeight, width, height);
+  SDL_SetRenderTarget(state.renderer, nullptr);
+  SDL_RenderSetViewport(state.renderer, nullptr);
+  const SDL_Rect bars[4] = {
+      {0, 0, width, fit.y},
+      {0, fit.y + fit.height, width, height - fit.y - fit.height},
+      {0, fit.y, fit.x, fit.height},
+      {fit.x + fit.width, fit.y, width - fit.x - fit.width, fit.height},
+  };
+  SDL_SetRenderDrawBlendMode(state.renderer, SDL_BLENDMODE_NONE);
+  SDL_SetRenderDrawColor(state.renderer, 0, 0, 0, 255);
+  for (const SDL_Rect& bar : bars) {
+    if (bar.w > 0 && bar.h > 0) SDL_RenderFillRect(state.renderer, &bar);
+  }
+  SDL_SetTextureBlendMode(state.canvas, SDL_BLENDMODE_NONE);
+  SDL_SetTextureScaleMode(state.canvas, fit.smooth ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
+  SDL_Rect place = {fit.x, fit.y, fit.width, fit.height};
+  SDL_RenderCopy(state.renderer, state.canvas, nullptr, &place);
 }
 
 // ---- Textures and quads ------------------------------------------------------------------
@@ -245,7 +376,13 @@ SDL_BlendMode blendMode(int source, int destination) {
 }
 
 SDL_BlendMode quadBlend(const DrawnQuad& quad) {
-  return quad.blend ? blendMode(quad.sourceBlend, quad.destinationBlend) : SDL_BLENDMODE_NONE;
+  // The canvas has an alpha channel, which a plain copy of a picture with alpha would change;
+  // the copy as a blend leaves it opaque.
+  bool copy = quad.sourceBlend == 2 && quad.destinationBlend == 1;
+  if (quad.blend || (copy && state.onCanvas)) {
+    return blendMode(quad.sourceBlend, quad.destinationBlend);
+  }
+  return SDL_BLENDMODE_NONE;
 }
 
 void logBlendFailure(const DrawnQuad& quad) {
@@ -285,6 +422,7 @@ SDL_Color vertexColour(uint32_t rgb, int alpha) {
 
 void drawQuad(NativeTexture texture, const DrawnQuad& quad) {
   if (!state.renderer) return;
+  beginFrame();
   auto* t = static_cast<SdlTexture*>(texture);
   if (t) {
     applyBlend(t, quad);
@@ -326,6 +464,7 @@ void drawQuad(NativeTexture texture, const DrawnQuad& quad) {
 
 void clear(uint8_t red, uint8_t green, uint8_t blue) {
   if (!state.renderer) return;
+  beginFrame();
   SDL_SetRenderDrawColor(state.renderer, red, green, blue, 255);
   SDL_RenderClear(state.renderer);
 }
@@ -333,12 +472,21 @@ void clear(uint8_t red, uint8_t green, uint8_t blue) {
 bool canDraw() { return state.renderer != nullptr; }
 
 void present() {
-  if (state.renderer) SDL_RenderPresent(state.renderer);
+  if (!state.renderer) return;
+  if (state.onCanvas) showCanvas();
+  SDL_RenderPresent(state.renderer);
+  if (state.onCanvas) SDL_SetRenderTarget(state.renderer, state.canvas);
+  state.frameBegun = false;
 }
 
 bool readPixels(int x, int y, int width, int height, uint8_t* rgba) {
   if (!state.renderer) return false;
-  SDL_Rect area = {x + state.offsetX, y + state.offsetY, width, height};  // window pixels
+  beginFrame();
+  SDL_Rect area = {x, y, width, height};  // canvas pixels
+  if (!state.onCanvas) {
+    area.x += state.offsetX;
+    area.y += state.offsetY;
+  }
   if (SDL_RenderReadPixels(state.renderer, &area, SDL_PIXELFORMAT_RGBA32, rgba, width * 4) != 0) {
     logLine("SCREEN", "cannot read the screen: %s", SDL_GetError());
     return false;
@@ -355,15 +503,116 @@ void push(int code, int param = 0) {
 }
 
 void moveMouse(SDL_Window* window, int x, int y) {
-  if (window && window == state.screenWindow) {
-    x -= state.offsetX;
-    y -= state.offsetY;
-  }
+  if (window) toScreen(window, &x, &y);
   state.mouseX = x;
   state.mouseY = y;
 }
 
+// Whether a window manager runs that can put the window on the desktop (X only; other systems
+// always have one).
+bool windowManagerRunning() {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(state.screenWindow, &info) || info.subsystem != SDL_SYSWM_X11) {
+    return true;
+  }
+  ::Display* display = info.info.x11.display;
+  Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == None) return false;
+  Atom type;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  int got = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW,
+                               &type, &format, &count, &after, &data);
+  if (data) XFree(data);
+  return got == Success && count == 1;
+}
+
+// With nobody to ask, the borderless window itself covers the display it is on.
+void coverDisplay(bool on) {
+  state.coveringDisplay = on;
+  SDL_Rect bounds;
+  int display = SDL_GetWindowDisplayIndex(state.screenWindow);
+  if (on && display >= 0 && SDL_GetDisplayBounds(display, &bounds) == 0) {
+    SDL_SetWindowPosition(state.screenWindow, bounds.x, bounds.y);
+    SDL_SetWindowSize(state.screenWindow, bounds.w, bounds.h);
+  } else {
+    SDL_SetWindowSize(state.screenWindow, state.windowedWidth, state.windowedHeight);
+    SDL_SetWindowPosition(state.screenWindow, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  }
+}
+
+bool fullscreen() {
+  if (!state.screenWindow) return false;
+  return state.coveringDisplay || (SDL_GetWindowFlags(state.screenWindow) & SDL_WINDOW_FULLSCREEN);
+}
+
+void setFullscreen(bool on) {
+  if (!state.screenWindow || on == fullscreen()) return;
+  state.contentLost = true;
+  logLine("SCREEN", "%s", on ? "fullscreen" : "windowed");
+  if (state.coveringDisplay || (on && !windowManagerRunning())) {
+    coverDisplay(on);
+    return;
+  }
+  Uint32 mode = on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+  if (SDL_SetWindowFullscreen(state.screenWindow, mode) != 0) {
+    logLine("SCREEN", "cannot %s the desktop: %s", on ? "fill" : "leave", SDL_GetError());
+  }
+}
+
+void windowedSize(int* width, int* height) {
+  *width = state.windowedWidth;
+  *height = state.windowedHeight;
+}
+
+// On the desktop the window takes the size when it leaves.
+void setWindowedSize(int width, int height) {
+  if (!state.screenWindow) return;
+  // Within the desktop it will show on: a size saved on a larger monitor must not hide the
+  // title bar.
+  SDL_Rect usable;
+  int display = SDL_GetWindowDisplayIndex(state.screenWindow);
+  if (display >= 0 && SDL_GetDisplayUsableBounds(display, &usable) == 0) {
+    width = std::min(width, usable.w);
+    height = std::min(height, usable.h);
+  }
+  width = std::max(width, kSmallestWindow);
+  height = std::max(height, kSmallestWindow * 3 / 4);
+  state.windowedWidth = width;
+  state.windowedHeight = height;
+  if (state.coveringDisplay) return;
+  bool desktop = fullscreen();
+  if (desktop) SDL_SetWindowFullscreen(state.screenWindow, 0);
+  SDL_SetWindowSize(state.screenWindow, width, height);
+  SDL_SetWindowPosition(state.screenWindow, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  if (desktop) SDL_SetWindowFullscreen(state.screenWindow, SDL_WINDOW_FULLSCREEN_DESKTOP);
+  state.contentLost = true;
+}
+
+// Alt+Enter and F11 belong to the window. Their presses and releases never reach the game: not
+// as keys, not as the Enter character, not to the bindings.
+bool windowKey(const SDL_KeyboardEvent& key, bool down) {
+  SDL_Scancode scancode = key.keysym.scancode;
+  bool& taken = state.keysTaken[static_cast<size_t>(scancode)];
+  if (!down) {
+    bool was = taken;
+    taken = false;
+    return was;
+  }
+  bool enter = scancode == SDL_SCANCODE_RETURN || scancode == SDL_SCANCODE_KP_ENTER;
+  bool toggle = scancode == SDL_SCANCODE_F11 || (enter && (key.keysym.mod & KMOD_ALT));
+  if (!toggle) return false;
+  taken = true;
+  if (!key.repeat) setFullscreen(!fullscreen());
+  return true;
+}
+
 void keyEvent(const SDL_KeyboardEvent& key, bool down) {
+  if (static_cast<size_t>(key.keysym.scancode) < state.keysTaken.size() && windowKey(key, down)) {
+    return;
+  }
   int code = keyCodeFromScancode(key.keysym.scancode);
   if (code != 0) {
     // Repeats change nothing in the key state but reach text fields as further presses.
@@ -430,6 +679,12 @@ void windowChange(const SDL_WindowEvent& window, bool* closed) {
              window.event == SDL_WINDOWEVENT_RESTORED ||
              window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
     state.contentLost = true;
+    SDL_Window* changed = SDL_GetWindowFromID(window.windowID);
+    if (window.event == SDL_WINDOWEVENT_SIZE_CHANGED && changed && changed == state.screenWindow &&
+        !fullscreen()) {
+      state.windowedWidth = window.data1;
+      state.windowedHeight = window.data2;
+    }
   } else if (window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
     state.leftDown = state.rightDown = false;
     releaseAllInput();
@@ -520,6 +775,10 @@ const ScreenBackend& sdlScreenBackend() {
       .clipboardText = sdl::clipboardText,
       .setClipboardText = sdl::setClipboardText,
       .messageBox = sdl::messageBox,
+      .setFullscreen = sdl::setFullscreen,
+      .fullscreen = sdl::fullscreen,
+      .windowedSize = sdl::windowedSize,
+      .setWindowedSize = sdl::setWindowedSize,
   };
   return backend;
 }

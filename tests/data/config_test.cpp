@@ -23,7 +23,8 @@
 
 namespace {
 
-const char* const kDefaultFile =
+// The file as it was before the game remembered its window.
+const char* const kFileWithoutDisplay =
     "[Network]\r\nICP Port = 6500\r\nTCP Port = 6501\r\nUDP Port = 6502\r\nIP = 127.0.0.1\r\n"
     "\r\n[Server]\r\nInternet = 0\r\nName = Default Server\r\nRounds = 3\r\nRoundTime = 180\r\n"
     "\r\n[Sound]\r\nVolume = 50\r\nPan = 1\r\nMusic = 25\r\nEffects = 100\r\nNavigation = 75\r\n"
@@ -33,6 +34,9 @@ const char* const kDefaultFile =
     "FreeCamera = 1\r\nIconTime = 10\r\n"
     "\r\n[ServerList]\r\nURL = serverlist.powderbox.example/Projekte/Powderbox/ServerList.php\r\n"
     "Bind = \r\n";
+const char* const kDisplayGroup =
+    "\r\n[Display]\r\nFullscreen = 0\r\nWidth = 1024\r\nHeight = 768\r\n";
+const std::string kDefaultFile = std::string(kFileWithoutDisplay) + kDisplayGroup;
 
 const char* const kLocaleVariables[] = {"APPDATA", "XDG_CONFIG_HOME", "HOME", "LC_ALL",
                                         "LC_MESSAGES", "LANG"};
@@ -120,6 +124,9 @@ TEST_F(ConfigTest, EveryValueSurvivesASaveAndALoad) {
   config.iconTime = 5;
   config.serverListUrl = "lists.example.org:8080/games/powderbox/list.php";  // beyond 32
   config.bindAddress = "192.168.1.20";
+  config.fullscreen = 1;
+  config.windowWidth = 1600;
+  config.windowHeight = 900;
   ASSERT_TRUE(SaveConfig());
   std::string written = test::readFile(file());
   EXPECT_NE(written, kDefaultFile);
@@ -132,6 +139,29 @@ TEST_F(ConfigTest, EveryValueSurvivesASaveAndALoad) {
   EXPECT_EQ(test::readFile(dir_.path() + "/Again/Config.ini"), written);
   EXPECT_EQ(config.playerName, "Gr\xFC\xDF" "e");
   EXPECT_EQ(config.serverListUrl, "lists.example.org:8080/games/powderbox/list.php");
+  EXPECT_EQ(config.windowWidth, 1600);
+}
+
+// A file from before the window was remembered: every group it had comes back byte for byte,
+// the window's group follows with its defaults.
+TEST_F(ConfigTest, AnOlderFileKeepsItsGroupsAndGainsTheWindowsAtTheEnd) {
+  std::string older = kFileWithoutDisplay;
+  older.replace(older.find("Volume = 50"), 11, "Volume = 5");
+  writeConfig(older);
+  LoadConfig();
+  EXPECT_EQ(config.volume, 5);
+  EXPECT_EQ(config.fullscreen, 0);
+  EXPECT_EQ(config.windowHeight, 768);
+  ASSERT_TRUE(SaveConfig());
+  std::string saved = test::readFile(file());
+  EXPECT_EQ(saved.substr(0, older.size()), older);
+  EXPECT_EQ(saved.substr(older.size()), kDisplayGroup);
+
+  writeConfig("[Display]\r\nFullscreen = 7\r\nWidth = 90000\r\nHeight = 12\r\n");
+  LoadConfig();
+  EXPECT_EQ(config.fullscreen, 1);
+  EXPECT_EQ(config.windowWidth, 16384);
+  EXPECT_EQ(config.windowHeight, 240);
 }
 
 TEST_F(ConfigTest, RunOverridesWinButAreNeverSaved) {

@@ -228,6 +228,12 @@ TEST_F(ScreenTest, HeadlessWindowsAndScreen) {
   rt::clearScreen(0x123456);
   rt::endDrawing();
   EXPECT_EQ(rt::grabScreen(-1, 0, 0, 1024, 768), 0u);  // nothing to read back
+  // The headless window never leaves its size nor goes to the desktop.
+  int width = 0, height = 0;
+  EXPECT_FALSE(rt::windowedSize(&width, &height));
+  rt::setFullscreen(true);
+  rt::setWindowedSize(1920, 1080);
+  EXPECT_FALSE(rt::fullscreen());
   rt::closeWindow(window);
   EXPECT_EQ(rt::screenWidth(), 0);
   EXPECT_FALSE(rt::windowVisible(window));
@@ -238,6 +244,44 @@ TEST_F(ScreenTest, HeadlessWindowsAndScreen) {
   rt::pumpLogoWindow(2);
   rt::closeLogoWindow(2);
   rt::freeImage(image);
+}
+
+// Whole multiples where they come close to filling the window, else a smooth fit; centred.
+TEST(ScreenFit, SharpWhenAWholeMultipleNearlyFillsElseSmooth) {
+  struct Case {
+    int windowWidth, windowHeight;
+    rt::ScreenFit want;
+  };
+  const Case cases[] = {
+      {1024, 768, {0, 0, 1024, 768, false}},
+      {2048, 1536, {0, 0, 2048, 1536, false}},
+      {2560, 1600, {256, 32, 2048, 1536, false}},  // 2x loses 4 %
+      {1920, 1080, {240, 0, 1440, 1080, true}},    // 1x would lose 29 %
+      {1280, 1024, {0, 32, 1280, 960, true}},
+      {3840, 2160, {480, 0, 2880, 2160, true}},    // 2x would lose 29 %
+      {800, 600, {0, 0, 800, 600, true}},          // smaller than the screen
+      {1100, 768, {38, 0, 1024, 768, false}},      // a little wider: bars, sharp
+  };
+  for (const Case& c : cases) {
+    rt::ScreenFit fit = rt::fitScreen(1024, 768, c.windowWidth, c.windowHeight);
+    SCOPED_TRACE(testing::Message() << c.windowWidth << "x" << c.windowHeight);
+    EXPECT_EQ(fit.x, c.want.x);
+    EXPECT_EQ(fit.y, c.want.y);
+    EXPECT_EQ(fit.width, c.want.width);
+    EXPECT_EQ(fit.height, c.want.height);
+    EXPECT_EQ(fit.smooth, c.want.smooth);
+  }
+  // Positions come back in screen pixels, beyond the screen in the bars.
+  rt::ScreenFit fit = rt::fitScreen(1024, 768, 2560, 1600);
+  int x = 256 + 2 * 1023 + 1, y = 32;
+  rt::windowToScreen(fit, 1024, 768, &x, &y);
+  EXPECT_EQ(x, 1023);
+  EXPECT_EQ(y, 0);
+  x = 255;
+  y = 31;
+  rt::windowToScreen(fit, 1024, 768, &x, &y);
+  EXPECT_EQ(x, -1);
+  EXPECT_EQ(y, -1);
 }
 
 TEST_F(ScreenTest, EventsComeOutInOrder) {

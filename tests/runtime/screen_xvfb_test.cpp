@@ -255,6 +255,206 @@ TEST_F(SdlScreenTest, WindowEventsFeedEventsAndInputState) {
   EXPECT_EQ(rt::windowEvent(), rt::kEventNone);
 }
 
+// ---- The game's screen in windows of other sizes ------------------------------------------
+
+class ScaledScreenTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!test::startXvfb() || !rt::initScreenSystem(rt::Backend::Sdl)) return;
+    window = rt::openWindow(0, 0, 0, 1024, 768, "Scaled",
+                            rt::kWindowCentred | rt::kWindowBorderless | rt::kWindowResizable);
+    ready = window && rt::openWindowedScreen(window, 0, 0, 1024, 768);
+  }
+  static void TearDownTestSuite() { rt::shutdownScreenSystem(); }
+  void SetUp() override {
+    if (!ready) GTEST_SKIP() << "no X server or no SDL display";
+  }
+
+  // The test's window among SDL's.
+  static SDL_Window* first() {
+    for (Uint32 id = 1; id < 64; ++id) {
+      SDL_Window* w = SDL_GetWindowFromID(id);
+      if (w && SDL_strcmp(SDL_GetWindowTitle(w), "Scaled") == 0) return w;
+    }
+    return nullptr;
+  }
+
+  // Until the window has the size (the X server answers in its own time) and its events are in.
+  static bool waitForSize(int width, int height) {
+    for (int i = 0; i < 100; ++i) {
+      drain();
+      int w = 0, h = 0;
+      SDL_GetWindowSize(first(), &w, &h);
+      if (w == width && h == height) return true;
+      rt::delay(10);
+    }
+    return false;
+  }
+
+  static void drain() {
+    while (rt::windowEvent() != rt::kEventNone) {
+    }
+  }
+
+  // Where a left press at a window position lands on the screen.
+  static rt::WindowEvent pressAt(int x, int y) {
+    drain();
+    SDL_Event e{};
+    e.type = SDL_MOUSEBUTTONDOWN;
+    e.button.windowID = SDL_GetWindowID(first());
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.x = x;
+    e.button.y = y;
+    SDL_PushEvent(&e);
+    e.type = SDL_MOUSEBUTTONUP;
+    SDL_PushEvent(&e);
+    rt::WindowEvent got;
+    while (rt::windowEvent(&got) != rt::kEventNone && got.code != rt::kEventLeftDown) {
+    }
+    drain();
+    return got;
+  }
+
+  static void pushKey(SDL_Scancode scancode, bool down, Uint16 mod = KMOD_NONE) {
+    SDL_Event e{};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.windowID = SDL_GetWindowID(first());
+    e.key.keysym.scancode = scancode;
+    e.key.keysym.mod = mod;
+    SDL_PushEvent(&e);
+  }
+
+  static inline rt::Handle window = 0;
+  static inline bool ready = false;
+};
+
+TEST_F(ScaledScreenTest, MouseFindsTheSameWidgetAtEveryWindowSize) {
+  struct Rect {
+    int x, y, width, height;
+  };
+  // The title bar's close box, a menu button and the last pixels in the corner.
+  const Rect widgets[] = {{992, 0, 32, 28}, {400, 300, 224, 40}, {1016, 760, 8, 8}};
+  struct Size {
+    int width, height;
+    double left, top, scale;  // where the screen shows, worked out by hand
+  };
+  const Size sizes[] = {{1024, 768, 0, 0, 1}, {1280, 720, 160, 0, 0.9375}, {640, 600, 0, 60, 0.625}};
+  for (const Size& size : sizes) {
+    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
+    rt::setWindowedSize(size.width, size.height);
+    ASSERT_TRUE(waitForSize(size.width, size.height));
+    int width = 0, height = 0;
+    ASSERT_TRUE(rt::windowedSize(&width, &height));
+    EXPECT_EQ(width, size.width);
+    for (const Rect& r : widgets) {
+      double middleX = r.x + r.width / 2.0, middleY = r.y + r.height / 2.0;
+      rt::WindowEvent e = pressAt(static_cast<int>(size.left + middleX * size.scale),
+                                  static_cast<int>(size.top + middleY * size.scale));
+      EXPECT_EQ(e.code, rt::kEventLeftDown);
+      EXPECT_GE(e.x, r.x);
+      EXPECT_LT(e.x, r.x + r.width);
+      EXPECT_GE(e.y, r.y);
+      EXPECT_LT(e.y, r.y + r.height);
+    }
+    rt::examineKeyboard();
+    EXPECT_GE(rt::mouseX(), 1016);
+    EXPECT_GE(rt::mouseY(), 760);
+    // A press on a bar lies off the screen.
+    if (size.left > 0) {
+      EXPECT_LT(pressAt(10, 10).x, 0);
+    }
+    if (size.top > 0) {
+      EXPECT_LT(pressAt(10, 10).y, 0);
+    }
+  }
+}
+
+TEST_F(ScaledScreenTest, TheWindowShowsTheScreenBetweenBarsAndScreenshotsKeepItsSize) {
+  auto drawFrame = [] {
+    rt::clearScreen(0x0000FF);  // red
+    rt::fillRect(1000, 0, 24, 24, 0x00FF00);
+  };
+  rt::setWindowedSize(1024, 768);
+  ASSERT_TRUE(waitForSize(1024, 768));
+  drawFrame();
+  rt::flipScreen();
+  // The same frame in a window of another size is drawn again, and only once.
+  rt::setWindowedSize(1280, 720);
+  ASSERT_TRUE(waitForSize(1280, 720));
+  drawFrame();
+  rt::flipScreen();
+  EXPECT_FALSE(rt::lastFrameStats().repeated);
+  drawFrame();
+  rt::flipScreen();
+  EXPECT_TRUE(rt::lastFrameStats().repeated);
+
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  int left = 0, top = 0;
+  SDL_GetWindowPosition(first(), &left, &top);
+  XImage* shot = XGetImage(display, DefaultRootWindow(display), left, top, 1280, 720, AllPlanes,
+                           ZPixmap);
+  ASSERT_NE(shot, nullptr);
+  auto red = [&](int x, int y) { return (XGetPixel(shot, x, y) >> 16) & 0xFF; };
+  auto green = [&](int x, int y) { return (XGetPixel(shot, x, y) >> 8) & 0xFF; };
+  EXPECT_EQ(red(100, 360), 0u);    // the left bar
+  EXPECT_EQ(red(1200, 360), 0u);   // the right bar
+  EXPECT_EQ(red(640, 360), 255u);  // the screen
+  EXPECT_EQ(green(1100, 10), 255u);  // its top-right square, scaled
+  XDestroyImage(shot);
+  XCloseDisplay(display);
+
+  // The read-back is the screen's own pixels, not the window's.
+  drawFrame();
+  rt::Handle grab = rt::grabScreen(-1, 0, 0, 1024, 768);
+  ASSERT_NE(grab, 0u);
+  EXPECT_EQ(rt::imageWidth(grab), 1024);
+  const uint8_t* corner = rt::imagePixels(grab) + 1023 * 4;
+  EXPECT_EQ(corner[0], 0);
+  EXPECT_EQ(corner[1], 255);
+  const uint8_t* middle = rt::imagePixels(grab) + (400 * 1024 + 500) * 4;
+  EXPECT_EQ(middle[0], 255);
+  rt::freeImage(grab);
+  rt::flipScreen();
+}
+
+TEST_F(ScaledScreenTest, FullscreenKeysBelongToTheWindow) {
+  rt::setWindowedSize(1024, 768);
+  ASSERT_TRUE(waitForSize(1024, 768));
+  drain();
+  pushKey(SDL_SCANCODE_F11, true);
+  pushKey(SDL_SCANCODE_F11, false);
+  EXPECT_EQ(rt::windowEvent(), rt::kEventNone);
+  EXPECT_TRUE(rt::fullscreen());
+  EXPECT_TRUE(waitForSize(1280, 1024));  // the test's X server, which has no window manager
+  int width = 0, height = 0;
+  rt::windowedSize(&width, &height);
+  EXPECT_EQ(width, 1024);  // what it goes back to
+
+  // Alt+Enter back: neither the key nor its character reaches the game, the Alt key does.
+  pushKey(SDL_SCANCODE_LALT, true, KMOD_LALT);
+  pushKey(SDL_SCANCODE_RETURN, true, KMOD_LALT);
+  pushKey(SDL_SCANCODE_RETURN, false, KMOD_LALT);
+  pushKey(SDL_SCANCODE_LALT, false);
+  std::vector<rt::WindowEvent> got;
+  rt::WindowEvent e;
+  while (rt::windowEvent(&e) != rt::kEventNone) got.push_back(e);
+  for (const rt::WindowEvent& event : got) {
+    EXPECT_NE(event.param, 28) << "Enter reached the game as event " << event.code;
+    EXPECT_NE(event.code, rt::kEventChar);
+  }
+  EXPECT_EQ(got.size(), 2u);  // Alt down and up
+  EXPECT_FALSE(rt::fullscreen());
+  ASSERT_TRUE(waitForSize(1024, 768));
+
+  // Enter alone is the game's.
+  pushKey(SDL_SCANCODE_RETURN, true);
+  ASSERT_EQ(rt::windowEvent(&e), rt::kEventKeyDown);
+  EXPECT_EQ(e.param, 28);
+  EXPECT_EQ(rt::windowEvent(&e), rt::kEventChar);
+  drain();
+}
+
 // ---- The logo window ---------------------------------------------------------------------
 
 // The override-redirect window of the given size among the root's children, or 0.
