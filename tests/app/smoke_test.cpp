@@ -133,8 +133,10 @@ TEST(Smoke, StopSignalsQuitTheWindowedGameLikeItsQuitButton) {
   test::TempDir dir;
   std::string program = test::binaryDir() + "/powderbox";
   std::string base = std::to_string(test::freePortBase());
-  std::vector<std::pair<std::string, std::string>> env = {{"ALSOFT_DRIVERS", "null"},
-                                                          {"APPDATA", dir.path()}};
+  // The leak checker's tracer now and then crashes stopping a busy windowed game's threads at
+  // exit, which would read as a failed quit; the other smoke test checks the window's leaks.
+  std::vector<std::pair<std::string, std::string>> env = {
+      {"ALSOFT_DRIVERS", "null"}, {"APPDATA", dir.path()}, {"ASAN_OPTIONS", "detect_leaks=0"}};
   auto previous = signal(SIGINT, SIG_IGN);
   std::vector<test::Child> children = {
       test::spawn(dir, "host",
