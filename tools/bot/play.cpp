@@ -50,6 +50,7 @@ struct Bot {
   bool chatted = false;
   bool itemSeen = false;  // in this match
   uint32_t lastStep = 0;
+  uint32_t firstBarrelAt = 0;  // --play barrels: when this round's first barrel is due
   Walk walk;
   BarrelRequest request;
 };
@@ -136,9 +137,11 @@ void requestBarrel(const Player& player) {
 
 void think(Player& player) {
   if (bot.walk.active || awaitingEcho()) return;
+  if (playNow() == BotPlay::kBarrels && !rt::timeAfter(rt::frame.now, bot.firstBarrelAt)) return;
   BotStyle style;
   style.eager = true;
   style.seeksItems = true;
+  style.hunts = bot.options.hunts;
   BotDecision decision = decideBot(player, playNow(), style);
   if (decision.placeBarrel) requestBarrel(player);
   if (decision.walk) walkTo(player, decision.column, decision.row);
@@ -159,6 +162,8 @@ void newRoundSeen() {
   bot.roundNumber = world.match.roundNumber;
   bot.walk = Walk{};
   bot.request = BarrelRequest{};
+  // Some seconds in, so that the others have met its barrels' reach by then.
+  bot.firstBarrelAt = rt::frame.now + 2000 + static_cast<uint32_t>(rt::random(8000));
   if (world.match.roundNumber > world.match.rounds) {
     bot.roundNumber = 0;
     return;
@@ -269,6 +274,8 @@ int PlayBot(const BotOptions& options) {
   bot = Bot{};
   bot.options = options;
   NetPorts ports = configuredPorts(options.portBase);
+  if (options.tcpPort > 0) ports.tcp = options.tcpPort;
+  if (options.udpPort > 0) ports.udp = options.udpPort;
   rt::frame.now = rt::milliseconds();
   if (!joinSession(options.address, ports, options.name)) {
     fprintf(stderr, "powderbox-bot: cannot connect to %s on port %d\n", options.address.c_str(),
