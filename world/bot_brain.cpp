@@ -153,13 +153,16 @@ constexpr int32_t kBlastMargin = 150;
 // The first step toward the nearest cell no blast reaches, on a way where no cell burns while the
 // bot is in it (a cell is held from half a step before its centre to half a step after). When
 // no such way exists, the nearest such cell anyway: a blast may yet fail to come as seen.
+// A barrel still to be placed (at `barrier`) bars its cell like one that burns.
 bool stepToShelter(const Player& bot, const BlastTimes& blasts, bool timedOnly, int* nextColumn,
-                   int* nextRow) {
+                   int* nextRow, const Fuse* barrier = nullptr) {
   int column = cellX(bot.x), row = cellY(bot.y);
   int32_t step = stepTime(bot);
   auto safe = [&](int c, int r) { return !blasts.burns(c, r); };
   auto clear = [&](int c, int r, int steps) {
-    if (!botWalkable(c, r)) return false;
+    if (!botWalkable(c, r) || (barrier && barrier->column == c && barrier->row == r)) {
+      return false;
+    }
     int32_t at = blasts.get(c, r);
     return at == kBotNoBlast || at > step * steps + step / 2 + kBlastMargin ||
            at < step * steps - step / 2 - kBlastMargin;
@@ -210,11 +213,22 @@ bool rivalAt(const Player& bot, int column, int row) {
   return false;
 }
 
-bool rivalInReach(const Player& bot) {
-  bool found = false;
-  forBlastCells(cellX(bot.x), cellY(bot.y), bot.strength,
-                [&](int c, int r) { found = found || rivalAt(bot, c, r); });
-  return found;
+// A rival that a barrel where the bot stands would reach: 2 when the rival would find no way out
+// in time (it is caught), 1 when it could still run, 0 when none is in reach.
+int rivalInReach(const Player& bot) {
+  int column = cellX(bot.x), row = cellY(bot.y);
+  bool inReach = false;
+  forBlastCells(column, row, bot.strength,
+                [&](int c, int r) { inReach = inReach || rivalAt(bot, c, r); });
+  if (!inReach) return 0;
+  Fuse own{column, row, bot.strength, std::max(bot.fuseTime, 0)};
+  BlastTimes after = blastTimes(&own);
+  for (const Player& other : world.players) {
+    if (!isRival(bot, other) || !after.burns(cellX(other.x), cellY(other.y))) continue;
+    int c = 0, r = 0;
+    if (!stepToShelter(other, after, true, &c, &r, &own)) return 2;
+  }
+  return 1;
 }
 
 // Items that make a bot more dangerous; the others it neither seeks nor shuns.
@@ -235,8 +249,12 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
   }
   BotDecision decision;
   bool mayPlace = freePlace(bot) && !world.round.barrelAt.get(column, row);
-  if (mayPlace && style.hunts && rivalInReach(bot) && placeAndRun(bot, &decision)) {
-    return decision;
+  // A caught rival always gets the barrel; one that could still run, now and then, to drive it.
+  if (mayPlace && style.hunts) {
+    int reach = rivalInReach(bot);
+    if ((reach == 2 || (reach == 1 && rt::random(2) == 0)) && placeAndRun(bot, &decision)) {
+      return decision;
+    }
   }
   if (mayPlace && boxNextTo(column, row) && (style.eager || rt::random(2) == 0) &&
       placeAndRun(bot, &decision)) {

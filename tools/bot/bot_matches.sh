@@ -22,13 +22,15 @@ trap 'rm -rf "$work"' EXIT
 export APPDATA=$work/settings ALSOFT_DRIVERS=null
 unset POWDERBOX_LOG
 base=27300
+bot=$build/tools/bot/powderbox-bot
+[ -x "$bot" ] || bot=$build/powderbox-bot
 
 host() { # log name, then the host's options
   local log=$work/$1.log
   shift
   "$build/powderbox" --headless --host --once --map "$map" --rounds "$rounds" --data "$build" \
     --port-base "$base" --log "$log" "$@" >/dev/null 2>"$log.err" &
-  echo $!
+  pid=$!
 }
 
 # Per player: rounds played, kills, self-kills, deaths, rounds survived, from the host's log.
@@ -69,17 +71,17 @@ wait_for() { # pid, what
 }
 
 echo "== four practice bots, $rounds rounds on $map"
-pid=$(host bots --bots 4 --start-with 4)
+host bots --bots 4 --start-with 4
 wait_for "$pid" "bot match"
 report "$work/bots.log"
 
 echo
 echo "== one practice bot against two players who place barrels, $rounds rounds on $map"
 base=27400
-pid=$(host barrels --bots 1 --start-with 3)
+host barrels --bots 1 --start-with 3
 sleep 1
 for name in Still1 Still2; do
-  "$build/powderbox-bot" --connect 127.0.0.1 --port-base "$base" --name "$name" --play barrels \
+  "$bot" --connect 127.0.0.1 --port-base "$base" --name "$name" --play barrels \
     --data "$build" --settings "$work/$name/" --quiet 2>"$work/$name.err" &
 done
 wait_for "$pid" "barrel match"

@@ -25,6 +25,7 @@ namespace {
 constexpr uint64_t kFrameMicroseconds = 12500;  // 80 frames a second, like the game
 constexpr uint32_t kEchoWait = 1000;  // ms a barrel request may take to come back
 constexpr int kMaxBlockedFrames = 40;  // a walk that makes no headway is given up
+constexpr int kSidestepFrames = 2;     // before another way is tried
 
 std::atomic<bool> leaveRequested{false};
 
@@ -76,6 +77,30 @@ void walkTo(Player& player, int32_t column, int32_t row) {
   bot.walk = Walk{true, cellCentreX(column), cellCentreY(row), 0};
 }
 
+// A barrel placed beside the bot's centre bars the way past it (nobody walks closer to a
+// barrel), so a bot caught in its cell takes any other open way, the one a blast reaches last.
+bool sidestep(Player& player, float step) {
+  constexpr int kDx[4] = {0, 0, 1, -1}, kDy[4] = {1, -1, 0, 0};
+  constexpr int32_t kFacing[4] = {0, -180, -90, 90};
+  int32_t column = cellX(player.x), row = cellY(player.y);
+  int best = -1;
+  int32_t bestBlast = 0;
+  for (int k = 0; k < 4; ++k) {
+    int32_t c = column + kDx[k], r = row + kDy[k];
+    if (!botWalkable(c, r) || cellBlastIn(c, r) <= bestBlast) continue;
+    Player trial = player;
+    moveWithCollision(trial, kFacing[k], step);
+    if (trial.x == player.x && trial.y == player.y) continue;
+    best = k;
+    bestBlast = cellBlastIn(c, r);
+  }
+  if (best < 0) return false;
+  walkTo(player, column + kDx[best], row + kDy[best]);
+  player.direction = kFacing[best];
+  moveWithCollision(player, kFacing[best], step);
+  return true;
+}
+
 // One frame of the walk toward the target, one axis after the other, with the collisions of
 // any local player. A step is rounded to whole pixels, so the last fraction is taken at once.
 void walkStep(Player& player, float factor) {
@@ -100,8 +125,10 @@ void walkStep(Player& player, float factor) {
     walk.blockedFrames = 0;
     return;
   }
-  // Somebody's barrel appeared in the way: decide again from here.
-  if (++walk.blockedFrames > kMaxBlockedFrames) walk.active = false;
+  // Somebody's barrel appeared in the way: another way out, else decide again from here.
+  ++walk.blockedFrames;
+  if (walk.blockedFrames > kSidestepFrames && sidestep(player, step)) return;
+  if (walk.blockedFrames > kMaxBlockedFrames) walk.active = false;
 }
 
 // ---- Deciding ----------------------------------------------------------------------------------
@@ -143,6 +170,12 @@ void think(Player& player) {
   style.seeksItems = true;
   style.hunts = bot.options.hunts;
   BotDecision decision = decideBot(player, playNow(), style);
+  if (decision.placeBarrel || decision.walk) {
+    int32_t column = cellX(player.x), row = cellY(player.y);
+    rt::logLine("BOT", "at %d,%d (blast in %d ms): %s%s %d,%d", column, row,
+                cellBlastIn(column, row), decision.placeBarrel ? "barrel, " : "",
+                decision.walk ? "walk to" : "stay", decision.column, decision.row);
+  }
   if (decision.placeBarrel) requestBarrel(player);
   if (decision.walk) walkTo(player, decision.column, decision.row);
 }

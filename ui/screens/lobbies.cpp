@@ -76,11 +76,14 @@ void refreshPlayers() {
   // Rows change under a selection: it would point at somebody else.
   int32_t selected = lobby.players->selectedRow;
   ClearListRows(lobby.players);
+  std::string names;
   for (const Player& player : world.players) {
     std::string name = playerName(player);
     if (IsPracticeBot(player.id)) name += " " + Text("Bot Marker");
     AddListRow(lobby.players, name + "\t" + std::to_string(player.points));
+    names += (names.empty() ? "" : ", ") + name;
   }
+  rt::logLine("MENU", "lobby lists %s", names.c_str());
   if (selected >= 0 && selected < static_cast<int32_t>(lobby.players->rows.size())) {
     lobby.players->selectedRow = selected;
   }
