@@ -1,6 +1,7 @@
 #include "world/bot_brain.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <vector>
 
@@ -150,11 +151,31 @@ int32_t stepTime(const Player& bot) {
 // barrel's moment depends on when the blast reached it on this machine.
 constexpr int32_t kBlastMargin = 150;
 
-// The first step toward the nearest cell no blast reaches, on a way where no cell burns while the
-// bot is in it (a cell is held from half a step before its centre to half a step after). When
-// no such way exists, the nearest such cell anyway: a blast may yet fail to come as seen.
-// A barrel still to be placed (at `barrier`) bars its cell like one that burns.
-bool stepToShelter(const Player& bot, const BlastTimes& blasts, bool timedOnly, int* nextColumn,
+bool isRival(const Player& bot, const Player& other) {
+  return &other != &bot && other.id != bot.id && !other.dead;
+}
+
+// A rival in the cell or beside it: it may put a barrel in the way any moment.
+bool rivalNear(const Player& bot, int column, int row) {
+  for (const Player& other : world.players) {
+    if (isRival(bot, other) &&
+        std::abs(cellX(other.x) - column) + std::abs(cellY(other.y) - row) <= 1) {
+      return true;
+    }
+  }
+  return false;
+}
+
+enum class Way {
+  kAwayFromRivals,  // timed, and never past a rival
+  kTimed,           // no cell burns while the bot is in it
+  kAny,             // any way to a cell no blast reaches: a blast may yet fail to come as seen
+};
+
+// The first step toward the nearest cell no blast reaches, on a way of the kind asked for. A
+// timed way holds a cell from half a step before its centre to half a step after. A barrel
+// still to be placed (at `barrier`) bars its cell like one that burns.
+bool stepToShelter(const Player& bot, const BlastTimes& blasts, Way way, int* nextColumn,
                    int* nextRow, const Fuse* barrier = nullptr) {
   int column = cellX(bot.x), row = cellY(bot.y);
   int32_t step = stepTime(bot);
@@ -163,12 +184,13 @@ bool stepToShelter(const Player& bot, const BlastTimes& blasts, bool timedOnly, 
     if (!botWalkable(c, r) || (barrier && barrier->column == c && barrier->row == r)) {
       return false;
     }
+    if (way == Way::kAwayFromRivals && rivalNear(bot, c, r)) return false;
     int32_t at = blasts.get(c, r);
     return at == kBotNoBlast || at > step * steps + step / 2 + kBlastMargin ||
            at < step * steps - step / 2 - kBlastMargin;
   };
-  if (firstStepTo(column, row, safe, clear, nextColumn, nextRow)) return true;
-  return !timedOnly && firstStepTo(column, row, safe, walkable, nextColumn, nextRow);
+  if (way == Way::kAny) return firstStepTo(column, row, safe, walkable, nextColumn, nextRow);
+  return firstStepTo(column, row, safe, clear, nextColumn, nextRow);
 }
 
 bool boxNextTo(int column, int row) {
@@ -196,14 +218,10 @@ bool placeAndRun(const Player& bot, BotDecision* decision) {
   BlastTimes after = blastTimes(&own);
   if (after.get(column, row) <= stepTime(bot) / 2 + kBlastMargin) return false;
   int nextColumn = column, nextRow = row;
-  if (!stepToShelter(bot, after, true, &nextColumn, &nextRow)) return false;
+  if (!stepToShelter(bot, after, Way::kAwayFromRivals, &nextColumn, &nextRow)) return false;
   *decision = walkTo(nextColumn, nextRow);
   decision->placeBarrel = true;
   return true;
-}
-
-bool isRival(const Player& bot, const Player& other) {
-  return &other != &bot && other.id != bot.id && !other.dead;
 }
 
 bool rivalAt(const Player& bot, int column, int row) {
@@ -226,7 +244,7 @@ int rivalInReach(const Player& bot) {
   for (const Player& other : world.players) {
     if (!isRival(bot, other) || !after.burns(cellX(other.x), cellY(other.y))) continue;
     int c = 0, r = 0;
-    if (!stepToShelter(other, after, true, &c, &r, &own)) return 2;
+    if (!stepToShelter(other, after, Way::kTimed, &c, &r, &own)) return 2;
   }
   return 1;
 }
@@ -242,8 +260,10 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
   int nextColumn = column, nextRow = row;
 
   if (blasts.burns(column, row)) {
-    if (stepToShelter(bot, blasts, false, &nextColumn, &nextRow)) {
-      return walkTo(nextColumn, nextRow);
+    for (Way way : {Way::kAwayFromRivals, Way::kTimed, Way::kAny}) {
+      if (stepToShelter(bot, blasts, way, &nextColumn, &nextRow)) {
+        return walkTo(nextColumn, nextRow);
+      }
     }
     return {};
   }

@@ -112,6 +112,10 @@ TEST_F(BotBrainTest, WanderPlacesOnlyWithAWayOutAndRunsThatWay) {
   ASSERT_TRUE(d.walk);
   EXPECT_EQ(d.column, 1);
   EXPECT_EQ(d.row, 1);
+
+  // A rival beside that way could close it with a barrel of its own: not while it stands there.
+  rivalAt(1, 3);
+  EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, eager).placeBarrel);
 }
 
 TEST_F(BotBrainTest, WanderRunsFromABlastAndNeverIntoOne) {

@@ -1,89 +1,101 @@
 #!/usr/bin/env bash
-# How well the practice bots play, on a headless host in a network of its own (loopback only):
-#   1. four practice bots against each other for ROUNDS rounds;
-#   2. one practice bot against two players who stand and place barrels (powderbox-bot --play
-#      barrels), for ROUNDS rounds: how often the bot lives through a round.
-# Kills, self-kills, deaths and survival per player come from the host's log.
-#   tools/bot/bot_matches.sh BUILD [ROUNDS] [MAP]     (defaults: 50 rounds, map Arena)
+# How well the practice bots play, on headless hosts in a network of their own (loopback only):
+#   bots     four practice bots against each other;
+#   barrels  one practice bot against two players who stand and place barrels where they stand
+#            (powderbox-bot --play barrels): how often the bot lives through a round.
+# Each part plays ROUNDS rounds in all, as MATCHES matches side by side (the bots mostly wait on
+# their fuses, so matches in parallel take little more than one). Kills, self-kills, deaths and
+# survival per player come from the hosts' logs.
+#   tools/bot/bot_matches.sh BUILD [ROUNDS] [MAP] [bots|barrels|both] [MATCHES]
+#   (defaults: 50 rounds, map Arena, both parts, 5 matches)
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
   shift
   ip link set lo up
 else
-  [ $# -ge 1 ] || { echo "usage: $0 BUILD [ROUNDS] [MAP]" >&2; exit 2; }
+  [ $# -ge 1 ] || { echo "usage: $0 BUILD [ROUNDS] [MAP] [bots|barrels|both] [MATCHES]" >&2; exit 2; }
   exec unshare -rn "$0" --inside "$@"
 fi
 
 build=$(realpath "$1")
 rounds=${2:-50}
 map=${3:-Arena}
+part=${4:-both}
+matches=${5:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export APPDATA=$work/settings ALSOFT_DRIVERS=null
 unset POWDERBOX_LOG
-base=27300
 bot=$build/tools/bot/powderbox-bot
 [ -x "$bot" ] || bot=$build/powderbox-bot
+hosts=()
 
-host() { # log name, then the host's options
-  local log=$work/$1.log
-  shift
-  "$build/powderbox" --headless --host --once --map "$map" --rounds "$rounds" --data "$build" \
+host() { # log name, port base, then the host's options; its rounds are this match's share
+  local log=$work/$1.log base=$2
+  shift 2
+  "$build/powderbox" --headless --host --once --map "$map" --rounds "$share" --data "$build" \
     --port-base "$base" --log "$log" "$@" >/dev/null 2>"$log.err" &
-  pid=$!
+  hosts+=($!)
 }
 
-# Per player: rounds played, kills, self-kills, deaths, rounds survived, from the host's log.
-report() { # log
-  awk -v rounds="$rounds" '
-    $2 == "JOIN" { id = $4; name = $5; gsub(/"/, "", name); names[id] = name }
+# Per player name over all matches: rounds played, kills, self-kills, deaths, rounds survived.
+report() { # logs...
+  awk '
+    FNR == 1 { delete names; playing = 0 }
+    $2 == "JOIN" { name = $5; gsub(/"/, "", name); names[$4] = name; order[name] = 1 }
+    $2 == "LEAVE" { delete names[$4] }
     $2 == "ROUND" && $3 == "start" {
-      n = $4
-      playing = (n <= rounds)
-      if (playing) {
-        played++
-        for (id in names) if (!(id in gone)) { inRound[id]++; alive[id] = 1 }
-      }
+      # "start N map NAME (N of ROUNDS, ...": the set-up after the last round is no round
+      playing = $4 + 0 <= $9 + 0
+      if (playing) { played++; for (id in names) inRound[names[id]]++ }
     }
-    $2 == "LEAVE" { gone[$4] = 1 }
-    $2 == "KILL" && playing {
-      victim = $4; killer = $8
-      deaths[victim]++; delete alive[victim]
+    $2 == "KILL" && playing && ($4 in names) && ($8 in names) {
+      victim = names[$4]; killer = names[$8]
+      deaths[victim]++
       if (victim == killer) selfKills[killer]++; else kills[killer]++
-      roundDeaths[n]++
     }
     END {
-      printf "%-10s %6s %6s %10s %7s %9s\n", "player", "rounds", "kills", "self-kills", "deaths", "survived"
-      for (id in names) {
-        r = inRound[id] + 0; d = deaths[id] + 0
-        printf "%-10s %6d %6d %10d %7d %8.0f%%\n", names[id], r, kills[id] + 0, selfKills[id] + 0,
-               d, r ? 100 * (r - d) / r : 0
+      printf "%-10s %6s %6s %10s %7s %9s\n", "player", "rounds", "kills", "self-kills", "deaths",
+             "survived"
+      for (name in order) {
+        r = inRound[name] + 0; d = deaths[name] + 0
+        printf "%-10s %6d %6d %10d %7d %8.0f%%\n", name, r, kills[name] + 0,
+               selfKills[name] + 0, d, r ? 100 * (r - d) / r : 0
       }
       printf "rounds played: %d\n", played
-    }' "$1"
+    }' "$@"
 }
 
-wait_for() { # pid, what
-  if ! wait "$1"; then
-    echo "$2: the host ended with an error" >&2
-    cat "$work"/*.err >&2 || true
-  fi
+await_hosts() {
+  for pid in "${hosts[@]}"; do
+    wait "$pid" || echo "a host ended with an error (see its log)" >&2
+  done
+  hosts=()
 }
 
-echo "== four practice bots, $rounds rounds on $map"
-host bots --bots 4 --start-with 4
-wait_for "$pid" "bot match"
-report "$work/bots.log"
+share=$(( (rounds + matches - 1) / matches ))
+if [ "$part" = bots ] || [ "$part" = both ]; then
+  echo "== four practice bots, $((share * matches)) rounds on $map"
+  for i in $(seq 1 "$matches"); do host "bots-$i" $((27000 + 10 * i)) --bots 4 --start-with 4; done
+  await_hosts
+  report "$work"/bots-*.log
+fi
 
-echo
-echo "== one practice bot against two players who place barrels, $rounds rounds on $map"
-base=27400
-host barrels --bots 1 --start-with 3
-sleep 1
-for name in Still1 Still2; do
-  "$bot" --connect 127.0.0.1 --port-base "$base" --name "$name" --play barrels \
-    --data "$build" --settings "$work/$name/" --quiet 2>"$work/$name.err" &
-done
-wait_for "$pid" "barrel match"
-wait
-report "$work/barrels.log"
+if [ "$part" = barrels ] || [ "$part" = both ]; then
+  echo "== one practice bot against two players who place barrels, $((share * matches)) rounds on $map"
+  for i in $(seq 1 "$matches"); do
+    base=$((27500 + 10 * i))
+    host "barrels-$i" "$base" --bots 1 --start-with 3
+  done
+  sleep 2
+  for i in $(seq 1 "$matches"); do
+    base=$((27500 + 10 * i))
+    for name in Still1 Still2; do
+      "$bot" --connect 127.0.0.1 --port-base "$base" --name "$name" --play barrels \
+        --data "$build" --settings "$work/$name-$i/" --quiet 2>"$work/$name-$i.err" &
+    done
+  done
+  await_hosts
+  wait
+  report "$work"/barrels-*.log
+fi

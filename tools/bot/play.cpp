@@ -33,6 +33,7 @@ struct Walk {
   bool active = false;
   float x = 0, y = 0;  // the target: the centre of a neighbouring cell
   int blockedFrames = 0;
+  int32_t column = 0, row = 0;  // the target's cell
 };
 
 struct BarrelRequest {
@@ -74,7 +75,7 @@ void walkTo(Player& player, int32_t column, int32_t row) {
   player.direction =
       botFacing(cellX(player.x), cellY(player.y), column, row, player.direction);
   player.bodyDirection = static_cast<float>(player.direction);
-  bot.walk = Walk{true, cellCentreX(column), cellCentreY(row), 0};
+  bot.walk = Walk{true, cellCentreX(column), cellCentreY(row), 0, column, row};
 }
 
 // A barrel placed beside the bot's centre bars the way past it (nobody walks closer to a
@@ -95,6 +96,8 @@ bool sidestep(Player& player, float step) {
     bestBlast = cellBlastIn(c, r);
   }
   if (best < 0) return false;
+  rt::logLine("BOT", "at %d,%d barred by a barrel: sidestep to %d,%d", column, row,
+              column + kDx[best], row + kDy[best]);
   walkTo(player, column + kDx[best], row + kDy[best]);
   player.direction = kFacing[best];
   moveWithCollision(player, kFacing[best], step);
@@ -113,7 +116,9 @@ void walkStep(Player& player, float factor) {
     walk.active = false;
     return;
   }
-  bool alongX = std::fabs(dx) >= 1.0f;
+  // A walk that turns between two centres first gets back in line with the lanes: the smaller
+  // offset goes first, so the bot does not brush a pillar's corner.
+  bool alongX = std::fabs(dx) >= 1.0f && (std::fabs(dy) < 1.0f || std::fabs(dx) <= std::fabs(dy));
   float remaining = alongX ? std::fabs(dx) : std::fabs(dy);
   int32_t direction = alongX ? (dx > 0 ? -90 : 90) : (dy > 0 ? 0 : -180);
   float step = std::min(player.speed * factor, remaining);
@@ -163,6 +168,11 @@ void requestBarrel(const Player& player) {
 }
 
 void think(Player& player) {
+  // A barrel put down in the cell it walks to: decide again at once, from where it is.
+  if (bot.walk.active && !botWalkable(bot.walk.column, bot.walk.row)) {
+    rt::logLine("BOT", "the way to %d,%d is barred", bot.walk.column, bot.walk.row);
+    bot.walk.active = false;
+  }
   if (bot.walk.active || awaitingEcho()) return;
   if (playNow() == BotPlay::kBarrels && !rt::timeAfter(rt::frame.now, bot.firstBarrelAt)) return;
   BotStyle style;

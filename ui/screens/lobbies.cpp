@@ -39,6 +39,7 @@ struct Lobby {
   std::string shownSettings;  // the client lobby's last logged choice of the host
   std::string lastChatRow;
   size_t chatRows = 0;
+  std::string listed;  // the names the log last told
 };
 
 Lobby lobby;
@@ -83,7 +84,8 @@ void refreshPlayers() {
     AddListRow(lobby.players, name + "\t" + std::to_string(player.points));
     names += (names.empty() ? "" : ", ") + name;
   }
-  rt::logLine("MENU", "lobby lists %s", names.c_str());
+  if (names != lobby.listed) rt::logLine("MENU", "lobby lists %s", names.c_str());
+  lobby.listed = names;
   if (selected >= 0 && selected < static_cast<int32_t>(lobby.players->rows.size())) {
     lobby.players->selectedRow = selected;
   }
