@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <functional>
+#include <queue>
+#include <utility>
 #include <vector>
 
 #include "runtime/clock.h"
@@ -249,6 +252,52 @@ int rivalInReach(const Player& bot) {
   return 1;
 }
 
+// The neighbour that brings the bot nearer the nearest rival, counted over the floor and
+// through boxes (a box costs the time of a barrel): the way a hunter digs. False when no
+// neighbour it may enter is nearer; beside the box in the way, the box's barrel comes first.
+bool stepTowardRivals(const Player& bot, const BlastTimes& blasts, int* nextColumn,
+                      int* nextRow) {
+  constexpr int kBoxCost = 8;
+  int columns = world.map.solid.columns(), rows = world.map.solid.rows();
+  auto index = [&](int c, int r) { return static_cast<size_t>(r) * columns + c; };
+  std::vector<int> distance(static_cast<size_t>(columns) * static_cast<size_t>(rows), INT_MAX);
+  using Entry = std::pair<int, size_t>;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+  for (const Player& other : world.players) {
+    int c = cellX(other.x), r = cellY(other.y);
+    if (!isRival(bot, other) || !world.map.solid.inside(c, r)) continue;
+    distance[index(c, r)] = 0;
+    queue.push({0, index(c, r)});
+  }
+  while (!queue.empty()) {
+    auto [d, at] = queue.top();
+    queue.pop();
+    if (d > distance[at]) continue;
+    int c0 = static_cast<int>(at % columns), r0 = static_cast<int>(at / columns);
+    for (int i = 0; i < 4; ++i) {
+      int c = c0 + kDx[i], r = r0 + kDy[i];
+      if (!world.map.solid.inside(c, r) || world.map.solid.get(c, r) != 0) continue;
+      int next = d + (world.round.box.get(c, r) ? kBoxCost : 1);
+      if (next >= distance[index(c, r)]) continue;
+      distance[index(c, r)] = next;
+      queue.push({next, index(c, r)});
+    }
+  }
+  int column = cellX(bot.x), row = cellY(bot.y);
+  if (!world.map.solid.inside(column, row)) return false;
+  int best = distance[index(column, row)];
+  bool found = false;
+  for (int i = 0; i < 4; ++i) {
+    int c = column + kDx[i], r = row + kDy[i];
+    if (!botWalkable(c, r) || blasts.burns(c, r) || distance[index(c, r)] >= best) continue;
+    best = distance[index(c, r)];
+    *nextColumn = c;
+    *nextRow = r;
+    found = true;
+  }
+  return found;
+}
+
 // Items that make a bot more dangerous; the others it neither seeks nor shuns.
 bool worthTaking(const Item* item) {
   return item && (item->kind == 0 || item->kind == 3 || item->kind == 4);
@@ -289,12 +338,8 @@ BotDecision wander(const Player& bot, const BotStyle& style) {
     auto item = [](int c, int r) { return worthTaking(world.round.itemAt.get(c, r)); };
     if (stepToward(item)) return walkTo(nextColumn, nextRow);
   }
-  if (style.hunts) {
-    auto rival = [&](int c, int r) { return rivalAt(bot, c, r); };
-    if (stepToward(rival)) return walkTo(nextColumn, nextRow);
-    // Nobody in reach: open the way, one box after another.
-    auto besideBox = [](int c, int r) { return boxNextTo(c, r); };
-    if (stepToward(besideBox)) return walkTo(nextColumn, nextRow);
+  if (style.hunts && stepTowardRivals(bot, blasts, &nextColumn, &nextRow)) {
+    return walkTo(nextColumn, nextRow);
   }
   // A random open neighbour that no fuse threatens, or stay.
   int start = rt::random(3);

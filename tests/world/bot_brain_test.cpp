@@ -255,13 +255,18 @@ TEST_F(BotBrainTest, HuntersGoForARivalAndAlwaysPlaceWhenItIsCaught) {
   EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, hunter).placeBarrel);
   rival->dead = 0;
   EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, BotStyle{}).placeBarrel);
-  // A rival behind a wall of boxes: it goes to the boxes to blow its way through.
+  // A rival behind a wall of boxes: it digs the shortest way, to the box in line with it.
   for (int r = 1; r <= 5; ++r) box(5, r);
   standAt(1, 3);
-  d = decideBot(*bot, BotPlay::kWander, hunter);
-  ASSERT_TRUE(d.walk);
-  EXPECT_EQ(d.column, 2);
-  EXPECT_FALSE(d.placeBarrel);
+  for (int step = 0; step < 5; ++step) {
+    d = decideBot(*bot, BotPlay::kWander, hunter);
+    EXPECT_FALSE(d.placeBarrel);
+    ASSERT_TRUE(d.walk);
+    standAt(d.column, d.row);
+  }
+  EXPECT_EQ(cellX(bot->x), 4);
+  EXPECT_EQ(cellY(bot->y), 1);
+  EXPECT_TRUE(decideBot(*bot, BotPlay::kWander, hunter).placeBarrel);
 }
 
 TEST_F(BotBrainTest, BarrelPlayersPlaceWhereTheyStandAndNeverWalk) {
