@@ -74,7 +74,7 @@ void refreshPlayers() {
   lobby.revision = session.lobbyRevision;
   lobby.playerCount = world.players.count();
   lobby.botsRevision = PracticeBotsRevision();
-  // Rows change under a selection: it would point at somebody else.
+  // Refilling keeps the selected row (the bot to remove): joins only append.
   int32_t selected = lobby.players->selectedRow;
   ClearListRows(lobby.players);
   std::string names;
