@@ -2,25 +2,30 @@
 # How well the practice bots play, on headless hosts in a network of their own (loopback only):
 #   bots     four practice bots against each other;
 #   barrels  one practice bot against two players who stand and place barrels where they stand
-#            (powderbox-bot --play barrels): how often the bot lives through a round.
+#            (powderbox-bot --play barrels): how often the bot lives through a round;
+#   wanderers  one practice bot against two that wander, blow up boxes and run from blasts
+#            (powderbox-bot --play wander): how it hunts and lives.
 # Each part plays ROUNDS rounds in all, as MATCHES matches side by side (the bots mostly wait on
 # their fuses, so matches in parallel take little more than one). Kills, self-kills, deaths and
 # survival per player come from the hosts' logs.
-#   tools/bot/bot_matches.sh BUILD [ROUNDS] [MAP] [bots|barrels|both] [MATCHES]
-#   (defaults: 50 rounds, map Arena, both parts, 5 matches)
+#   tools/bot/bot_matches.sh BUILD [ROUNDS] [MAP] [bots|barrels|wanderers|all] [MATCHES]
+#   (defaults: 50 rounds, map Arena, all parts, 5 matches)
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
   shift
   ip link set lo up
 else
-  [ $# -ge 1 ] || { echo "usage: $0 BUILD [ROUNDS] [MAP] [bots|barrels|both] [MATCHES]" >&2; exit 2; }
+  [ $# -ge 1 ] || {
+    echo "usage: $0 BUILD [ROUNDS] [MAP] [bots|barrels|wanderers|all] [MATCHES]" >&2
+    exit 2
+  }
   exec unshare -rn "$0" --inside "$@"
 fi
 
 build=$(realpath "$1")
 rounds=${2:-50}
 map=${3:-Arena}
-part=${4:-both}
+part=${4:-all}
 matches=${5:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -74,28 +79,32 @@ await_hosts() {
 }
 
 share=$(( (rounds + matches - 1) / matches ))
-if [ "$part" = bots ] || [ "$part" = both ]; then
+if [ "$part" = bots ] || [ "$part" = all ]; then
   echo "== four practice bots, $((share * matches)) rounds on $map"
   for i in $(seq 1 "$matches"); do host "bots-$i" $((27000 + 10 * i)) --bots 4 --start-with 4; done
   await_hosts
   report "$work"/bots-*.log
 fi
 
-if [ "$part" = barrels ] || [ "$part" = both ]; then
-  echo "== one practice bot against two players who place barrels, $((share * matches)) rounds on $map"
-  for i in $(seq 1 "$matches"); do
-    base=$((27500 + 10 * i))
-    host "barrels-$i" "$base" --bots 1 --start-with 3
-  done
+# One practice bot against two powderbox-bots of the given play, for a part of the given name.
+against() { # part name, play mode, port base, heading
+  echo "== one practice bot against two players who $4, $((share * matches)) rounds on $map"
+  for i in $(seq 1 "$matches"); do host "$1-$i" $(($3 + 10 * i)) --bots 1 --start-with 3; done
   sleep 2
   for i in $(seq 1 "$matches"); do
-    base=$((27500 + 10 * i))
-    for name in Still1 Still2; do
-      "$bot" --connect 127.0.0.1 --port-base "$base" --name "$name" --play barrels \
+    for name in "${2^}1" "${2^}2"; do
+      "$bot" --connect 127.0.0.1 --port-base $(($3 + 10 * i)) --name "$name" --play "$2" \
         --data "$build" --settings "$work/$name-$i/" --quiet 2>"$work/$name-$i.err" &
     done
   done
   await_hosts
   wait
-  report "$work"/barrels-*.log
+  report "$work/$1"-*.log
+}
+
+if [ "$part" = barrels ] || [ "$part" = all ]; then
+  against barrels barrels 27500 "stand and place barrels where they stand"
+fi
+if [ "$part" = wanderers ] || [ "$part" = all ]; then
+  against wanderers wander 28000 "wander, blow up boxes and run from blasts"
 fi
