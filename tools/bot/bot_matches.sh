@@ -43,21 +43,35 @@ host() { # log name, port base, then the host's options; its rounds are this mat
   hosts+=($!)
 }
 
-# Per player name over all matches: rounds played, kills, self-kills, deaths, rounds survived.
+# Per player name over all matches: rounds played, kills, self-kills, deaths, rounds survived. A
+# round counts once the next one is set up (after the last, the set-up that ends the match), so
+# a round cut short by stopping the script is left out.
 report() { # logs...
   awk '
-    FNR == 1 { delete names; playing = 0 }
+    function commit(   n) {
+      if (open) {
+        played++
+        for (n in curIn) inRound[n]++
+        for (n in curDeaths) deaths[n] += curDeaths[n]
+        for (n in curKills) kills[n] += curKills[n]
+        for (n in curSelf) selfKills[n] += curSelf[n]
+      }
+      open = 0
+      delete curIn; delete curDeaths; delete curKills; delete curSelf
+    }
+    FNR == 1 { open = 0; commit(); delete names }
     $2 == "JOIN" { name = $5; gsub(/"/, "", name); names[$4] = name; order[name] = 1 }
     $2 == "LEAVE" { delete names[$4] }
     $2 == "ROUND" && $3 == "start" {
+      commit()
       # "start N map NAME (N of ROUNDS, ...": the set-up after the last round is no round
-      playing = $4 + 0 <= $9 + 0
-      if (playing) { played++; for (id in names) inRound[names[id]]++ }
+      open = $4 + 0 <= $9 + 0
+      if (open) for (id in names) curIn[names[id]] = 1
     }
-    $2 == "KILL" && playing && ($4 in names) && ($8 in names) {
+    $2 == "KILL" && open && ($4 in names) && ($8 in names) {
       victim = names[$4]; killer = names[$8]
-      deaths[victim]++
-      if (victim == killer) selfKills[killer]++; else kills[killer]++
+      curDeaths[victim]++
+      if (victim == killer) curSelf[killer]++; else curKills[killer]++
     }
     END {
       printf "%-10s %6s %6s %10s %7s %9s\n", "player", "rounds", "kills", "self-kills", "deaths",
