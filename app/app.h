@@ -16,7 +16,7 @@ struct Options {
   std::string dataRoot;    // --data DIR, or POWDERBOX_DATA
   int galleryPage = -1;    // --gallery [PAGE]: show the content instead of the menus
   std::string tryMap;      // --try-map NAME: walk a map alone, messages applied at once
-  int bots = 0;            // --bots N: a few wandering players for --try-map
+  int bots = 0;            // --bots N: wandering players for --try-map, practice bots for --host
   // The quick start: a session without the menus.
   bool host = false;       // --host: create a session and start matches by itself
   std::string connect;     // --connect ADDRESS: join one

@@ -18,6 +18,7 @@
 #include "runtime/screen.h"
 #include "ui/chat_box.h"
 #include "ui/menu.h"
+#include "ui/screens/screens.h"
 #include "ui/screenshot.h"
 #include "ui/title_bar.h"
 #include "ui/widgets.h"
@@ -104,6 +105,7 @@ void MenuPass() {
   // the host ends the menus after this frame. Until the lobby screens exist the quick start runs
   // the lobby.
   pollNetwork();
+  FollowPracticeBots();
   QuickStartStep();
   CollectWindowEvents();
   // Once more right before the menus are built: what came in meanwhile shows in this frame.
@@ -122,6 +124,7 @@ void GamePass() {
   // once more after the window events, right before the world moves, so that what came in
   // meanwhile is relayed and drawn in this frame rather than the next.
   pollNetwork();
+  FollowPracticeBots();
   if (!app.inGame) return;
   CollectWindowEvents();
   pollNetwork();

@@ -7,6 +7,7 @@
 // A --headless host is a dedicated server: its own client connects like any other and keeps the
 // host's world in step, but it has no player, so --start-with counts only the players who join.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ struct QuickStart {
   bool hosting = false;
   bool once = false;
   int startWith = 2;
+  int bots = 0;  // practice bots the host adds once its lobby is open
   std::string address;
   int openingPasses = 0;
   int32_t matchesSeen = 0;
@@ -76,6 +78,9 @@ void checkOpened() {
   if (quick.hosting) {
     rt::logLine("QUICK", "hosting %s, %d rounds, starting with %d players",
                 session.settings.mapName.c_str(), session.settings.rounds, quick.startWith);
+    for (int i = 0; i < quick.bots; ++i) {
+      if (!AddPracticeBot()) rt::logLine("QUICK", "no practice bot %d", i + 1);
+    }
   }
   quick.stage = Stage::kLobby;
 }
@@ -130,6 +135,11 @@ bool StartQuickSession(const Options& options) {
   quick.hosting = options.host;
   quick.once = options.once;
   quick.startWith = options.startWith;
+  quick.bots = options.host ? std::max(options.bots, 0) : 0;
+  // A bot that comes while a round runs is turned away: the first match waits for all of them.
+  if (quick.bots > 0) {
+    quick.startWith = std::max(quick.startWith, quick.bots + (options.headless ? 0 : 1));
+  }
   if (options.host) {
     quickChoices.mapName = chooseMap(options);
     if (quickChoices.mapName.empty()) {

@@ -21,6 +21,7 @@
 #include "runtime/screen.h"
 #include "runtime/sound.h"
 #include "ui/chat_box.h"
+#include "ui/screens/screens.h"
 #include "world/world.h"
 
 AppState app;
@@ -161,6 +162,7 @@ void EndProgram(int exitCode) {
   rt::logLine("END", "exit %d", exitCode);
   // Reverse order of start-up: windows and screen last, so that nothing draws into a dead device.
   rt::shutdownSoundSystem();
+  StopPracticeBots();
   // Searches end before the network they use; a deregistration still waiting goes out.
   endServerSearches();
   finishServerList();

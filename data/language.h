@@ -52,4 +52,6 @@ inline constexpr const char* kLanguageKeys[] = {
     // Item names, shown when an item is picked up
     "Explosion Strength Increase", "Explosion Strength Decrease", "Bomb Time Increase",
     "Bomb Time Decrease", "Bomb Increase", "Bomb Decrease",
+    // Practice bots in the server lobby
+    "Add Bot", "Remove Bot", "Bot Marker", "Bot Failed",
 };

@@ -8,6 +8,7 @@
 // ask again before the echo.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "world/world.h"
@@ -16,11 +17,13 @@ enum class BotPlay {
   kWander,   // walks about, blows up boxes from a safe place and runs from every blast
   kStill,    // stands where the round put it
   kSuicide,  // walks to a box, places a barrel beside it and stays in the blast
+  kBarrels,  // stands, and places a barrel where it stands whenever it may
 };
 
 struct BotStyle {
   bool eager = false;       // a barrel by every box it stands beside (else one time in two)
   bool seeksItems = false;  // walks to the items it can reach without crossing a blast
+  bool hunts = false;       // goes after the other players and places barrels in their way
 };
 
 struct BotDecision {
@@ -41,5 +44,9 @@ int32_t botFacing(int32_t fromColumn, int32_t fromRow, int32_t toColumn, int32_t
 
 // Whether a burning barrel's blast will reach the cell.
 bool cellInDanger(int32_t column, int32_t row);
+// Milliseconds from now until the first blast reaches the cell, chains of barrels counted;
+// kBotNoBlast when none will.
+inline constexpr int32_t kBotNoBlast = INT32_MAX;
+int32_t cellBlastIn(int32_t column, int32_t row);
 // A cell a bot may walk into: on the map, not solid, no box, no barrel.
 bool botWalkable(int32_t column, int32_t row);

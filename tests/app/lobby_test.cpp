@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -32,6 +33,7 @@ constexpr Point kCreateServer{150, 220}, kDirectConnection{150, 320}, kBack{150,
 constexpr Point kCreate{650, 355}, kConnect{650, 355}, kAddressEnd{845, 250};
 constexpr Point kMapRow0{650, 188}, kMapRow1{650, 208}, kRoundsDown{904, 408}, kStart{150, 570};
 constexpr Point kChatField{600, 718}, kSend{944, 718};
+constexpr Point kAddBot{135, 350}, kRemoveBot{315, 350}, kPlayerRow1{150, 208};
 constexpr Point kYes{420, 404}, kOk{512, 404};
 constexpr Point kAudio{150, 220}, kControl{150, 270}, kGame{150, 320}, kProfil{150, 370};
 constexpr Point kMusicAt77{700, 300}, kUpKey{675, 247}, kBlood{562, 302}, kNameEnd{845, 250};
@@ -238,6 +240,43 @@ TEST_F(LobbyTest, AJoinerDuringARoundIsTurnedAwayAndKeepsItsLobby) {
                                      "Client Lobby", "Client Lobby", "Multiplayer"}))
       << raw("Bob");
   EXPECT_FALSE(has(log("Bob"), "SESSION", "cannot join")) << raw("Bob");
+}
+
+// Alice adds two practice bots in her server lobby: they join and show with their mark. She
+// removes the one she selects; the other goes when she closes the session, and no bot outlives
+// her game.
+TEST_F(LobbyTest, PracticeBotsAreAddedMarkedRemovedAndGoWithTheSession) {
+  int base = test::freePortBase();
+  ASSERT_NE(base, 0);
+  writeSettings("Alice", base, "127.0.0.1", "Rounds = 1");
+  std::vector<Child> children;
+  children.push_back(start("Alice", click(1000, kMultiplayer) + click(1600, kCreateServer) +
+                                        click(2200, kCreate) + click(3000, kAddBot) +
+                                        click(3600, kAddBot) + click(8000, kPlayerRow1) +
+                                        click(8600, kRemoveBot) + click(11000, kBack) +
+                                        click(11600, kYes) + closeAt(13000)));
+  ASSERT_NO_FATAL_FAILURE(finish(children));
+
+  std::vector<Line> host = log("Alice");
+  EXPECT_EQ(actions("Alice"),
+            (Strings{"Main Menu", "Multiplayer", "Create Server", "Server Lobby", "Add Bot",
+                     "Add Bot", "Remove Bot", "Close Server?", "Multiplayer"}))
+      << raw("Alice");
+  Strings lists = menu("Alice", "lobby lists ");
+  auto listed = [&](const std::string& names) {
+    return std::find(lists.begin(), lists.end(), names) != lists.end();
+  };
+  EXPECT_TRUE(listed("Alice, Rusty [Bot], Cinder [Bot]")) << raw("Alice");
+  EXPECT_TRUE(listed("Alice, Cinder [Bot]")) << raw("Alice");
+  EXPECT_TRUE(has(host, "BOTS", "removed Rusty")) << raw("Alice");
+  const Line* left = find(host, "LEAVE", "player ");
+  ASSERT_NE(left, nullptr) << raw("Alice");
+  EXPECT_NE(left->text.find("\"Rusty\" left"), std::string::npos) << left->text;
+  // Both bot programs ended of themselves, told to go or by the host's goodbye.
+  size_t ended = std::count_if(host.begin(), host.end(), [](const Line& line) {
+    return line.tag == "PROC" && line.text.find("ended with 0") != std::string::npos;
+  });
+  EXPECT_EQ(ended, 2u) << raw("Alice");
 }
 
 // A volume, a key, Blood and the name, each changed on its page, are in Config.ini after "Quit",

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "support/world_support.h"
 
 namespace {
@@ -28,7 +29,10 @@ class BotBrainTest : public ::testing::Test {
     bot->id = 1;
     standAt(1, 1);
   }
-  void TearDown() override { clearWorld(); }
+  void TearDown() override {
+    clearWorld();
+    rt::frame.now = 0;
+  }
 
   static void clearWorld() {
     world.players.clear();
@@ -42,13 +46,23 @@ class BotBrainTest : public ::testing::Test {
     bot->x = centre(c);
     bot->y = centre(r);
   }
-  // A burning barrel as the echo leaves it, without its light, spark and sound.
-  void barrelAt(int c, int r, int strength) {
+  // A burning barrel as the echo leaves it, without its light, spark and sound; it goes off in
+  // the given ms (at once when 0).
+  Barrel* barrelAt(int c, int r, int strength, uint32_t in = 0) {
     Barrel* barrel = world.round.barrels.append();
     barrel->x = centre(c);
     barrel->y = centre(r);
     barrel->strength = strength;
+    barrel->explodeAt = rt::frame.now + in;
     world.round.barrelAt.set(c, r, barrel);
+    return barrel;
+  }
+  Player* rivalAt(int c, int r) {
+    Player* rival = world.players.append();
+    rival->id = 2;
+    rival->x = centre(c);
+    rival->y = centre(r);
+    return rival;
   }
 
   Player* bot = nullptr;
@@ -98,6 +112,10 @@ TEST_F(BotBrainTest, WanderPlacesOnlyWithAWayOutAndRunsThatWay) {
   ASSERT_TRUE(d.walk);
   EXPECT_EQ(d.column, 1);
   EXPECT_EQ(d.row, 1);
+
+  // A rival beside that way could close it with a barrel of its own: not while it stands there.
+  rivalAt(1, 3);
+  EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, eager).placeBarrel);
 }
 
 TEST_F(BotBrainTest, WanderRunsFromABlastAndNeverIntoOne) {
@@ -137,6 +155,127 @@ TEST_F(BotBrainTest, ItemsDrawABotThatSeeksThemButNotAcrossABlast) {
     EXPECT_FALSE(cellInDanger(d.column, d.row));
   }
   world.round.itemAt.set(4, 1, nullptr);
+}
+
+TEST_F(BotBrainTest, ABarrelInAnotherBlastGoesOffRightAfterIt) {
+  rt::frame.now = 50000;
+  barrelAt(5, 3, 2, 100);
+  barrelAt(3, 3, 2, 3000);
+  EXPECT_EQ(cellBlastIn(5, 1), 100);
+  // The far barrel's reach burns when the near one sets it off, not when its own fuse ends.
+  EXPECT_EQ(cellBlastIn(1, 3), 150);
+  EXPECT_EQ(cellBlastIn(3, 1), 150);
+  EXPECT_EQ(cellBlastIn(1, 1), kBotNoBlast);
+  // A box ends an arm, and its cell holds nobody.
+  box(2, 3);
+  EXPECT_EQ(cellBlastIn(1, 3), kBotNoBlast);
+  EXPECT_EQ(cellBlastIn(2, 3), kBotNoBlast);
+}
+
+TEST_F(BotBrainTest, FleesAroundACellThatBurnsWhileItWouldPassIt) {
+  // Two ways out of (1,3), down past (1,4) or up past (1,2); the wall at (2,3) closes the third.
+  rt::frame.now = 50000;
+  wall(2, 3);
+  standAt(1, 3);
+  barrelAt(1, 1, 2, 2000);
+  Barrel* below = barrelAt(3, 4, 2, 3000);
+  BotDecision d = decideBot(*bot, BotPlay::kWander, eager);
+  ASSERT_TRUE(d.walk);
+  EXPECT_EQ(d.row, 4) << "with time for both, the first way found";
+  // The barrel below goes off while the bot would stand in (1,4): it runs up instead.
+  below->explodeAt = rt::frame.now + 200;
+  d = decideBot(*bot, BotPlay::kWander, eager);
+  ASSERT_TRUE(d.walk);
+  EXPECT_EQ(d.column, 1);
+  EXPECT_EQ(d.row, 2);
+}
+
+// Steps the bot along its decisions, a cell per step time, until no blast will reach it; true
+// when it got there before the first blast, its own included.
+bool runsToShelter(Player& bot, BotPlay play, const BotStyle& style) {
+  uint32_t stepTime = 240;  // a cell at the start speed of 4 pixels per 10 ms
+  for (int step = 0; step < 30; ++step) {
+    int32_t blastIn = cellBlastIn(cellX(bot.x), cellY(bot.y));
+    if (blastIn == kBotNoBlast) return true;
+    if (blastIn < static_cast<int32_t>(stepTime)) return false;
+    BotDecision d = decideBot(bot, play, style);
+    if (!d.walk) return false;
+    bot.x = centre(d.column);
+    bot.y = centre(d.row);
+    rt::frame.now += stepTime;
+  }
+  return false;
+}
+
+TEST_F(BotBrainTest, EscapesItsOwnBarrelThroughABoxMaze) {
+  // Boxes all round but for one way out of the blast, round a corner three cells off.
+  rt::frame.now = 50000;
+  for (int c = 2; c <= 7; ++c) box(c, 2);
+  for (int r = 3; r <= 5; ++r) box(2, r);
+  box(4, 1);
+  standAt(3, 1);
+  BotDecision d = decideBot(*bot, BotPlay::kWander, eager);
+  ASSERT_TRUE(d.placeBarrel);
+  Barrel* own = barrelAt(3, 1, bot->strength, static_cast<uint32_t>(bot->fuseTime));
+  own->ownerPlayer = bot;
+  bot->x = centre(d.column);
+  bot->y = centre(d.row);
+  EXPECT_TRUE(runsToShelter(*bot, BotPlay::kWander, eager));
+  // With its next barrel it waits until the first has gone: it has only one.
+  EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, eager).placeBarrel);
+}
+
+TEST_F(BotBrainTest, HuntersGoForARivalAndAlwaysPlaceWhenItIsCaught) {
+  BotStyle hunter{true, true, true};
+  Player* rival = rivalAt(6, 1);
+  BotDecision d = decideBot(*bot, BotPlay::kWander, hunter);
+  EXPECT_FALSE(d.placeBarrel);
+  ASSERT_TRUE(d.walk);
+  EXPECT_EQ(d.column, 2);
+  EXPECT_EQ(d.row, 1);
+  // In reach of a rival that could still run: now and then, to drive it.
+  standAt(4, 1);
+  int placed = 0;
+  for (int i = 0; i < 20; ++i) placed += decideBot(*bot, BotPlay::kWander, hunter).placeBarrel;
+  EXPECT_GT(placed, 0);
+  EXPECT_LT(placed, 20);
+  // Caught in a dead end that the bot's barrel closes: every time, and the bot steps aside.
+  rival->x = centre(7);
+  box(6, 2);
+  box(7, 2);
+  standAt(5, 1);
+  for (int i = 0; i < 5; ++i) {
+    d = decideBot(*bot, BotPlay::kWander, hunter);
+    EXPECT_TRUE(d.placeBarrel);
+    ASSERT_TRUE(d.walk);
+    EXPECT_EQ(d.row, 2);
+  }
+  // Dead rivals are nobody's prey; a bot without the style never hunts.
+  rival->dead = 1;
+  EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, hunter).placeBarrel);
+  rival->dead = 0;
+  EXPECT_FALSE(decideBot(*bot, BotPlay::kWander, BotStyle{}).placeBarrel);
+  // A rival behind a wall of boxes: it digs the shortest way, to the box in line with it.
+  for (int r = 1; r <= 5; ++r) box(5, r);
+  standAt(1, 3);
+  for (int step = 0; step < 5; ++step) {
+    d = decideBot(*bot, BotPlay::kWander, hunter);
+    EXPECT_FALSE(d.placeBarrel);
+    ASSERT_TRUE(d.walk);
+    standAt(d.column, d.row);
+  }
+  EXPECT_EQ(cellX(bot->x), 4);
+  EXPECT_EQ(cellY(bot->y), 1);
+  EXPECT_TRUE(decideBot(*bot, BotPlay::kWander, hunter).placeBarrel);
+}
+
+TEST_F(BotBrainTest, BarrelPlayersPlaceWhereTheyStandAndNeverWalk) {
+  BotDecision d = decideBot(*bot, BotPlay::kBarrels, eager);
+  EXPECT_TRUE(d.placeBarrel);
+  EXPECT_FALSE(d.walk);
+  barrelAt(1, 1, 2, 3000)->ownerPlayer = bot;
+  d = decideBot(*bot, BotPlay::kBarrels, eager);
+  EXPECT_FALSE(d.placeBarrel || d.walk);
 }
 
 TEST_F(BotBrainTest, StillAndDeadBotsDoNothing) {

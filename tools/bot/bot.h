@@ -17,6 +17,9 @@ struct BotOptions {
   bool seeded = false;       // --seed given
   uint64_t seed = 0;
   BotPlay play = BotPlay::kWander;
+  bool hunts = false;        // --play hunt: wander, and go after the other players
+  int tcpPort = 0, udpPort = 0;  // --tcp-port, --udp-port; 0: from --port-base or the settings
+  std::string settingsFolder;    // --settings; "": the player's
   bool untilItem = false;    // --until-item: wander until an item has dropped in this match
   std::string chat;          // --chat: said once, when the first round starts
   int leaveAfter = 0;        // --leave-after seconds from joining; 0: never

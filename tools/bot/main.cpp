@@ -32,7 +32,8 @@ void startServices(const BotOptions& options, const char* argv0) {
   // Maps bring their tile pictures, which the null screen takes without a window.
   rt::initScreenSystem(rt::Backend::Null);
   // Joining saves the settings, as the game does: read them first so that they stay as they are.
-  SetConfigFolder(UserFolder());
+  // A bot the game starts has a folder of its own, so that it never writes the player's file.
+  SetConfigFolder(options.settingsFolder.empty() ? UserFolder() : options.settingsFolder);
   LoadConfig();
   rt::frame.now = rt::milliseconds();
   rt::logLine("BOT", "%s starts, data root %s", options.name.c_str(), rt::dataRoot().c_str());

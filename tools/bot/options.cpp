@@ -14,10 +14,16 @@ const char* kUsage =
     "\n"
     "  --connect ADDRESS      the host to join\n"
     "  --port-base N          the host's ports: game N+1, positions N+2 (default: settings)\n"
+    "  --tcp-port N           the host's game port (default: from the port base)\n"
+    "  --udp-port N           the host's position port (default: from the port base)\n"
+    "  --settings DIR         the folder of the settings file (default: the player's)\n"
     "  --name NAME            the player name (default Bot)\n"
     "  --play MODE            wander: walk about, blow up boxes from a safe place, run from\n"
     "                                 blasts and pick up items (default)\n"
+    "                         hunt:   wander, and go after the other players with barrels\n"
     "                         still:  stand where the round puts it\n"
+    "                         barrels: stand, and place a barrel where it stands a few\n"
+    "                                 seconds into the round and whenever it may after\n"
     "                         suicide: place a barrel beside a box and stay in the blast\n"
     "  --until-item           with --play suicide: wander until an item has dropped in this\n"
     "                         match, then go for the suicide\n"
@@ -45,9 +51,13 @@ bool number(const char* text, long long low, long long high, long long* out) {
   return true;
 }
 
-bool playMode(const char* text, BotPlay* play) {
-  if (!strcmp(text, "wander")) {
+bool playMode(const char* text, BotOptions* o) {
+  BotPlay* play = &o->play;
+  o->hunts = !strcmp(text, "hunt");
+  if (!strcmp(text, "wander") || o->hunts) {
     *play = BotPlay::kWander;
+  } else if (!strcmp(text, "barrels")) {
+    *play = BotPlay::kBarrels;
   } else if (!strcmp(text, "still")) {
     *play = BotPlay::kStill;
   } else if (!strcmp(text, "suicide")) {
@@ -71,11 +81,17 @@ bool valueOption(const char* option, const char* value, BotOptions* o) {
   } else if (!strcmp(option, "--port-base")) {
     if (!number(value, 1, 65533, &n)) return false;
     o->portBase = static_cast<int>(n);
+  } else if (!strcmp(option, "--tcp-port") || !strcmp(option, "--udp-port")) {
+    if (!number(value, 1, 65535, &n)) return false;
+    (option[2] == 't' ? o->tcpPort : o->udpPort) = static_cast<int>(n);
+  } else if (!strcmp(option, "--settings")) {
+    if (!*value) return false;
+    o->settingsFolder = value;
   } else if (!strcmp(option, "--name")) {
     if (!*value) return false;
     o->name = value;
   } else if (!strcmp(option, "--play")) {
-    return playMode(value, &o->play);
+    return playMode(value, o);
   } else if (!strcmp(option, "--chat")) {
     o->chat = value;
   } else if (!strcmp(option, "--leave-after")) {

@@ -25,6 +25,7 @@ namespace {
 constexpr uint64_t kFrameMicroseconds = 12500;  // 80 frames a second, like the game
 constexpr uint32_t kEchoWait = 1000;  // ms a barrel request may take to come back
 constexpr int kMaxBlockedFrames = 40;  // a walk that makes no headway is given up
+constexpr int kSidestepFrames = 2;     // before another way is tried
 
 std::atomic<bool> leaveRequested{false};
 
@@ -32,6 +33,7 @@ struct Walk {
   bool active = false;
   float x = 0, y = 0;  // the target: the centre of a neighbouring cell
   int blockedFrames = 0;
+  int32_t column = 0, row = 0;  // the target's cell
 };
 
 struct BarrelRequest {
@@ -50,6 +52,7 @@ struct Bot {
   bool chatted = false;
   bool itemSeen = false;  // in this match
   uint32_t lastStep = 0;
+  uint32_t firstBarrelAt = 0;  // --play barrels: when this round's first barrel is due
   Walk walk;
   BarrelRequest request;
 };
@@ -72,7 +75,33 @@ void walkTo(Player& player, int32_t column, int32_t row) {
   player.direction =
       botFacing(cellX(player.x), cellY(player.y), column, row, player.direction);
   player.bodyDirection = static_cast<float>(player.direction);
-  bot.walk = Walk{true, cellCentreX(column), cellCentreY(row), 0};
+  bot.walk = Walk{true, cellCentreX(column), cellCentreY(row), 0, column, row};
+}
+
+// A barrel placed beside the bot's centre bars the way past it (nobody walks closer to a
+// barrel), so a bot caught in its cell takes any other open way, the one a blast reaches last.
+bool sidestep(Player& player, float step) {
+  constexpr int kDx[4] = {0, 0, 1, -1}, kDy[4] = {1, -1, 0, 0};
+  constexpr int32_t kFacing[4] = {0, -180, -90, 90};
+  int32_t column = cellX(player.x), row = cellY(player.y);
+  int best = -1;
+  int32_t bestBlast = 0;
+  for (int k = 0; k < 4; ++k) {
+    int32_t c = column + kDx[k], r = row + kDy[k];
+    if (!botWalkable(c, r) || cellBlastIn(c, r) <= bestBlast) continue;
+    Player trial = player;
+    moveWithCollision(trial, kFacing[k], step);
+    if (trial.x == player.x && trial.y == player.y) continue;
+    best = k;
+    bestBlast = cellBlastIn(c, r);
+  }
+  if (best < 0) return false;
+  rt::logLine("BOT", "at %d,%d barred by a barrel: sidestep to %d,%d", column, row,
+              column + kDx[best], row + kDy[best]);
+  walkTo(player, column + kDx[best], row + kDy[best]);
+  player.direction = kFacing[best];
+  moveWithCollision(player, kFacing[best], step);
+  return true;
 }
 
 // One frame of the walk toward the target, one axis after the other, with the collisions of
@@ -87,7 +116,9 @@ void walkStep(Player& player, float factor) {
     walk.active = false;
     return;
   }
-  bool alongX = std::fabs(dx) >= 1.0f;
+  // A walk that turns between two centres first gets back in line with the lanes: the smaller
+  // offset goes first, so the bot does not brush a pillar's corner.
+  bool alongX = std::fabs(dx) >= 1.0f && (std::fabs(dy) < 1.0f || std::fabs(dx) <= std::fabs(dy));
   float remaining = alongX ? std::fabs(dx) : std::fabs(dy);
   int32_t direction = alongX ? (dx > 0 ? -90 : 90) : (dy > 0 ? 0 : -180);
   float step = std::min(player.speed * factor, remaining);
@@ -99,8 +130,10 @@ void walkStep(Player& player, float factor) {
     walk.blockedFrames = 0;
     return;
   }
-  // Somebody's barrel appeared in the way: decide again from here.
-  if (++walk.blockedFrames > kMaxBlockedFrames) walk.active = false;
+  // Somebody's barrel appeared in the way: another way out, else decide again from here.
+  ++walk.blockedFrames;
+  if (walk.blockedFrames > kSidestepFrames && sidestep(player, step)) return;
+  if (walk.blockedFrames > kMaxBlockedFrames) walk.active = false;
 }
 
 // ---- Deciding ----------------------------------------------------------------------------------
@@ -135,11 +168,24 @@ void requestBarrel(const Player& player) {
 }
 
 void think(Player& player) {
+  // A barrel put down in the cell it walks to: decide again at once, from where it is.
+  if (bot.walk.active && !botWalkable(bot.walk.column, bot.walk.row)) {
+    rt::logLine("BOT", "the way to %d,%d is barred", bot.walk.column, bot.walk.row);
+    bot.walk.active = false;
+  }
   if (bot.walk.active || awaitingEcho()) return;
+  if (playNow() == BotPlay::kBarrels && !rt::timeAfter(rt::frame.now, bot.firstBarrelAt)) return;
   BotStyle style;
   style.eager = true;
   style.seeksItems = true;
+  style.hunts = bot.options.hunts;
   BotDecision decision = decideBot(player, playNow(), style);
+  if (decision.placeBarrel || decision.walk) {
+    int32_t column = cellX(player.x), row = cellY(player.y);
+    rt::logLine("BOT", "at %d,%d (blast in %d ms): %s%s %d,%d", column, row,
+                cellBlastIn(column, row), decision.placeBarrel ? "barrel, " : "",
+                decision.walk ? "walk to" : "stay", decision.column, decision.row);
+  }
   if (decision.placeBarrel) requestBarrel(player);
   if (decision.walk) walkTo(player, decision.column, decision.row);
 }
@@ -159,6 +205,8 @@ void newRoundSeen() {
   bot.roundNumber = world.match.roundNumber;
   bot.walk = Walk{};
   bot.request = BarrelRequest{};
+  // Some seconds in, so that the others have met its barrels' reach by then.
+  bot.firstBarrelAt = rt::frame.now + 2000 + static_cast<uint32_t>(rt::random(8000));
   if (world.match.roundNumber > world.match.rounds) {
     bot.roundNumber = 0;
     return;
@@ -269,6 +317,8 @@ int PlayBot(const BotOptions& options) {
   bot = Bot{};
   bot.options = options;
   NetPorts ports = configuredPorts(options.portBase);
+  if (options.tcpPort > 0) ports.tcp = options.tcpPort;
+  if (options.udpPort > 0) ports.udp = options.udpPort;
   rt::frame.now = rt::milliseconds();
   if (!joinSession(options.address, ports, options.name)) {
     fprintf(stderr, "powderbox-bot: cannot connect to %s on port %d\n", options.address.c_str(),

@@ -34,10 +34,12 @@ struct Lobby {
   Widget* rounds = nullptr;
   Widget* roundTime = nullptr;
   uint32_t revision = 0;
+  uint32_t botsRevision = 0;
   size_t playerCount = 0;
   std::string shownSettings;  // the client lobby's last logged choice of the host
   std::string lastChatRow;
   size_t chatRows = 0;
+  std::string listed;  // the names the log last told
 };
 
 Lobby lobby;
@@ -65,14 +67,27 @@ void addChatArea() {
 }
 
 void refreshPlayers() {
-  if (lobby.revision == session.lobbyRevision && lobby.playerCount == world.players.count()) {
+  if (lobby.revision == session.lobbyRevision && lobby.playerCount == world.players.count() &&
+      lobby.botsRevision == PracticeBotsRevision()) {
     return;
   }
   lobby.revision = session.lobbyRevision;
   lobby.playerCount = world.players.count();
+  lobby.botsRevision = PracticeBotsRevision();
+  // Refilling keeps the selected row (the bot to remove): joins only append.
+  int32_t selected = lobby.players->selectedRow;
   ClearListRows(lobby.players);
+  std::string names;
   for (const Player& player : world.players) {
-    AddListRow(lobby.players, playerName(player) + "\t" + std::to_string(player.points));
+    std::string name = playerName(player);
+    if (IsPracticeBot(player.id)) name += " " + Text("Bot Marker");
+    AddListRow(lobby.players, name + "\t" + std::to_string(player.points));
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  if (names != lobby.listed) rt::logLine("MENU", "lobby lists %s", names.c_str());
+  lobby.listed = names;
+  if (selected >= 0 && selected < static_cast<int32_t>(lobby.players->rows.size())) {
+    lobby.players->selectedRow = selected;
   }
 }
 
@@ -186,6 +201,9 @@ void BuildServerLobby() {
     gui.action = "Send ServerData";
   }
   lobby.players = addPlayerList();
+  // Under the player list, as wide as it.
+  AddButton(50, 330, 170, 40, Text("Add Bot"), "Add Bot");
+  AddButton(230, 330, 170, 40, Text("Remove Bot"), "Remove Bot");
   AddFrame(550, 350, 400, 150);
   addSettingLabel(380, "Rounds");
   BindWidget(AddNumberWidget(820, 380, 100, 40, 1, 100, 1, "Send ServerData"), &config.rounds);
@@ -229,6 +247,7 @@ void FollowLobby() {
   }
   refreshPlayers();
   refreshChat();
+  if (PracticeBotFailed()) AddMessageBox(Text("Bot Failed"), "No");
   if (lobby.mapName) refreshSettings();
 }
 
@@ -252,4 +271,22 @@ void StartMatchFromLobby() {
   if (!session.isHost) return;
   SaveConfig();
   if (!startMatch()) rt::logLine("MENU", "no match: no map chosen, or it cannot be played");
+}
+
+void AddBotFromLobby() {
+  if (!lobbyOnPage() || !session.isHost) return;
+  if (!AddPracticeBot()) rt::logLine("MENU", "no more bots: all seats or names are taken");
+}
+
+void RemoveBotFromLobby() {
+  if (!lobbyOnPage() || !session.isHost) return;
+  int32_t row = lobby.players->selectedRow;
+  int32_t id = 0;
+  if (row >= 0 && static_cast<size_t>(row) < world.players.count()) {
+    int32_t index = 0;
+    for (const Player& player : world.players) {
+      if (index++ == row && IsPracticeBot(player.id)) id = player.id;
+    }
+  }
+  RemovePracticeBot(id);
 }

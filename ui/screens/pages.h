@@ -59,3 +59,7 @@ void AskCloseServer();
 void SendLobbyText();
 void SendServerData();
 void StartMatchFromLobby();
+// A practice bot into the session; out again: the one selected in the player list, else the
+// newest.
+void AddBotFromLobby();
+void RemoveBotFromLobby();

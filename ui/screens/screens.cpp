@@ -32,6 +32,8 @@ constexpr ScreenAction kActions[] = {
     {"Send Text", SendLobbyText, nullptr, false},
     {"Send ServerData", SendServerData, nullptr, false},
     {"Start", StartMatchFromLobby, nullptr, false},
+    {"Add Bot", AddBotFromLobby, nullptr, false},
+    {"Remove Bot", RemoveBotFromLobby, nullptr, false},
 };
 
 }  // namespace

@@ -29,3 +29,17 @@ struct QuickChoices {
 };
 
 extern QuickChoices quickChoices;
+
+// Practice bots of the host's session (each a bot program on loopback). Add and remove return
+// false when nothing changed; removing 0 takes the newest bot.
+bool AddPracticeBot();
+bool RemovePracticeBot(int32_t playerId);
+bool IsPracticeBot(int32_t playerId);
+int PracticeBotCount();
+uint32_t PracticeBotsRevision();
+// True once after a bot went without ever joining (its program is missing or failed).
+bool PracticeBotFailed();
+// Every frame: which player each bot is, and the bots that have gone.
+void FollowPracticeBots();
+// At the end of the program.
+void StopPracticeBots();
