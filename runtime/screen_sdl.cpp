@@ -9,6 +9,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/containers.h"
+#include "runtime/gamepad_local.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen_local.h"
@@ -95,6 +96,7 @@ bool init() {
   state = SdlState{};
   state.blendModes.fill(SDL_BLENDMODE_INVALID);
   state.initialised = true;
+  startGamepads();
   catchStopSignals();
   return true;
 }
@@ -104,6 +106,7 @@ void closeScreen();
 void shutdown() {
   if (!state.initialised) return;
   closeScreen();
+  stopGamepads();
   SDL_StopTextInput();
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
   SDL_Quit();
@@ -462,7 +465,7 @@ void pumpEvents() {
         push(kEventMouseMove);
         setMouseState(state.mouseX, state.mouseY, state.leftDown, state.rightDown);
         break;
-      default: break;
+      default: gamepadEvent(e); break;
     }
   }
 }
