@@ -1,5 +1,5 @@
-// The "Control" key bindings read from the frame's keyboard sample into the plain records the
-// rules and the camera take.
+// The "Control" key bindings and the gamepad, read from the frame's sample into the plain records
+// the rules and the camera take.
 #pragma once
 
 #include "render/world_render.h"
@@ -12,4 +12,6 @@ CameraKeys ReadCameraKeys(bool actionReleased);
 // A release of "A": read once per frame, so that the barrel and the camera see the same one and
 // a release nobody used is gone by the next frame.
 bool ReadActionReleased();
+// A round begins: an action press held since before it does not count when it is let go.
+void IgnoreHeldAction();
 bool ScoreKeyHeld();

@@ -46,7 +46,10 @@ uint32_t lastRateLog = 0;
 // The main loop's state follows the world: a round start enters the game, the match's end
 // leaves it (and with it a tried map).
 void followMatch(const WorldEvent& event) {
-  if (event.type == WorldEventType::kRoundStarted) app.inGame = true;
+  if (event.type == WorldEventType::kRoundStarted) {
+    app.inGame = true;
+    IgnoreHeldAction();
+  }
   if (event.type != WorldEventType::kMatchEnded) return;
   app.inGame = false;
   CloseQuitQuestion();

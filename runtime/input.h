@@ -1,4 +1,4 @@
-// Keyboard and mouse.
+// Keyboard, mouse and gamepad.
 //
 // Key codes are DirectInput scan codes (1 Escape, 28 Return, 57 Space, 88 F12, 200 Up, 203 Left,
 // 205 Right, 208 Down, ...); -1 means "any key". The SDL backend maps every SDL scancode that has
@@ -43,12 +43,42 @@ bool mouseRight();
 // Wheel notches gathered since the last call (the wheel delta divided by 120).
 int mouseWheel();
 
+// Gamepad: the first one plugged in, read as a standard controller (south and east face
+// buttons, back, start, the D-pad and the left stick). The stick past its dead zone counts as the
+// D-pad, so callers ask for directions only. Sampled with the keyboard by examineKeyboard; each
+// change of a button or direction also arrives as a kEventPadDown / kEventPadUp window event.
+// The SDL backend feeds it from SDL's game controllers, unplugging and plugging included; the
+// input script (below) feeds it on any backend.
+enum PadButton : int {
+  kPadSouth,
+  kPadEast,
+  kPadBack,
+  kPadStart,
+  kPadUp,
+  kPadDown,
+  kPadLeft,
+  kPadRight,
+  kPadButtonCount,
+};
+enum PadAxis : int { kPadStickX, kPadStickY };
+// Stick values run -32768..32767 (y grows downward). A direction is pressed past kPadPress and let
+// go again only inside kPadLetGo, so that a stick resting near the edge does not chatter.
+inline constexpr int kPadPress = 16000, kPadLetGo = 12000;
+
+bool padPushed(int button);
+// 1 exactly once after the button (or direction) went up, like keyReleased.
+bool padReleased(int button);
+// The connected pad's name, "" when there is none.
+std::string padName();
+
 // Scripted input for tests and demos: a text file of lines "<ms> <event> <args>" where ms counts
 // from startInputScript(). Events:
 //   key down <code> | key up <code> | key tap <code>      (tap: down now, up 60 ms later)
 //   text <characters...>                                   (typed characters, UTF-8 in the file)
 //   mouse move <x> <y> | mouse down left|right | mouse up left|right | mouse click left|right
 //   wheel <notches>
+//   pad down|up|tap a|b|back|start|dpup|dpdown|dpleft|dpright   (a south, b east)
+//   pad axis leftx|lefty <-32768..32767> | pad connect <name...> | pad disconnect
 //   close                                                  (the window's close button)
 // Blank lines and lines starting with '#' are skipped. Returns false when the file cannot be
 // read or a line cannot be parsed (the message says which).
@@ -63,7 +93,12 @@ bool inputScriptFinished();
 void setKeyState(int key, bool down);
 void setMouseState(int x, int y, bool left, bool right);
 void addMouseWheel(int delta);
-// Resets every key and button (window lost focus).
+// The pad: plugged in under a name ("" unplugged, which lets go of everything), a button or the
+// D-pad, the left stick's axes.
+void setPadConnected(const std::string& name);
+void setPadButton(int button, bool down);
+void setPadStick(int axis, int value);
+// Resets every key and button, the pad's included (window lost focus).
 void releaseAllInput();
 
 }  // namespace rt

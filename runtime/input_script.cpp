@@ -22,13 +22,27 @@ constexpr size_t kMaxScriptBytes = 16u << 20;
 constexpr int kMaxCoordinate = 100000;
 constexpr int kMaxNotches = 1000;
 
-enum class Action { KeyDown, KeyUp, Text, MouseMove, MouseDown, MouseUp, Wheel, Close };
+enum class Action {
+  KeyDown,
+  KeyUp,
+  Text,
+  MouseMove,
+  MouseDown,
+  MouseUp,
+  Wheel,
+  Close,
+  PadDown,
+  PadUp,
+  PadAxis,
+  PadConnect,
+};
 
 struct ScriptEvent {
   uint32_t time = 0;
   Action action = Action::Close;
-  int a = 0, b = 0;  // key code | x, y | button (0 left, 1 right) | notches
-  std::string text;  // Windows-1252
+  // key code | x, y | button (0 left, 1 right) | notches | pad button | pad axis, value
+  int a = 0, b = 0;
+  std::string text;  // Windows-1252; a pad's name ("" unplugged)
 };
 
 struct Script {
@@ -117,9 +131,7 @@ struct LineParser {
 
   std::string text() {
     // Everything after "text" and one blank, blanks included, as typed.
-    size_t at = static_cast<size_t>(words[1].data() - line.data()) + words[1].size();
-    std::string_view typed = line.substr(at);
-    if (!typed.empty()) typed.remove_prefix(1);
+    std::string_view typed = restAfter(1);
     if (typed.empty()) return "expected text <characters>";
     add(time, Action::Text);
     out->back().text = typedText(std::string(typed));
@@ -169,6 +181,64 @@ struct LineParser {
     return "";
   }
 
+  // Everything after the word at index, blanks included; "" when there is nothing.
+  std::string_view restAfter(size_t index) {
+    size_t at = static_cast<size_t>(words[index].data() - line.data()) + words[index].size();
+    std::string_view rest = line.substr(at);
+    if (!rest.empty()) rest.remove_prefix(1);
+    return rest;
+  }
+
+  std::string padButton() {
+    if (std::string problem = expectWords(4, "pad down|up|tap <button>"); !problem.empty()) {
+      return problem;
+    }
+    static constexpr std::string_view kNames[kPadButtonCount] = {
+        "a", "b", "back", "start", "dpup", "dpdown", "dpleft", "dpright"};
+    int button = static_cast<int>(std::find(std::begin(kNames), std::end(kNames), words[3]) -
+                                  std::begin(kNames));
+    if (button == kPadButtonCount) return "unknown pad button " + quoted(words[3]);
+    if (words[2] == "down") {
+      add(time, Action::PadDown, button);
+    } else if (words[2] == "up") {
+      add(time, Action::PadUp, button);
+    } else {
+      add(time, Action::PadDown, button);
+      add(time + kPressLength, Action::PadUp, button);
+    }
+    return "";
+  }
+
+  std::string pad() {
+    if (words.size() < 3) return "expected pad down|up|tap|axis|connect|disconnect";
+    std::string_view what = words[2];
+    if (what == "down" || what == "up" || what == "tap") return padButton();
+    if (what == "axis") {
+      if (std::string problem = expectWords(5, "pad axis leftx|lefty <value>"); !problem.empty()) {
+        return problem;
+      }
+      int axis = words[3] == "leftx" ? kPadStickX : words[3] == "lefty" ? kPadStickY : -1;
+      if (axis < 0) return "unknown pad axis " + quoted(words[3]);
+      int64_t value = 0;
+      if (!parseNumber(words[4], -32768, 32767, &value)) return "bad axis value " + quoted(words[4]);
+      add(time, Action::PadAxis, axis, static_cast<int>(value));
+      return "";
+    }
+    if (what == "connect") {
+      std::string_view name = restAfter(2);
+      if (name.empty()) return "expected pad connect <name>";
+      add(time, Action::PadConnect);
+      out->back().text = typedText(std::string(name));
+      return "";
+    }
+    if (what == "disconnect") {
+      if (std::string problem = expectWords(3, "pad disconnect"); !problem.empty()) return problem;
+      add(time, Action::PadConnect);
+      return "";
+    }
+    return "unknown pad action " + quoted(what);
+  }
+
   std::string close() {
     if (std::string problem = expectWords(2, "close"); !problem.empty()) return problem;
     add(time, Action::Close);
@@ -188,6 +258,7 @@ struct LineParser {
     if (event == "mouse") return mouse();
     if (event == "wheel") return wheel();
     if (event == "close") return close();
+    if (event == "pad") return pad();
     return "unknown event " + quoted(event);
   }
 };
@@ -285,6 +356,10 @@ void inject(const ScriptEvent& e) {
     case Action::Close:
       pushEvent(kEventClose, 0);
       break;
+    case Action::PadDown: setPadButton(e.a, true); break;
+    case Action::PadUp: setPadButton(e.a, false); break;
+    case Action::PadAxis: setPadStick(e.a, e.b); break;
+    case Action::PadConnect: setPadConnected(e.text); break;
   }
 }
 

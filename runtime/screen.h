@@ -66,6 +66,8 @@ enum EventCode : int {
   kEventRightDown = 516,
   kEventRightUp = 517,
   kEventWheel = 522,        // param = wheel delta, 120 per notch, positive away from the user
+  kEventPadDown = 1024,     // param = PadButton (input.h)
+  kEventPadUp = 1025,
 };
 
 struct WindowEvent {

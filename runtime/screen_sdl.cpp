@@ -14,6 +14,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/containers.h"
+#include "runtime/gamepad_local.h"
 #include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen_local.h"
@@ -112,6 +113,7 @@ bool init() {
   state = SdlState{};
   state.blendModes.fill(SDL_BLENDMODE_INVALID);
   state.initialised = true;
+  startGamepads();
   catchStopSignals();
   return true;
 }
@@ -121,6 +123,7 @@ void closeScreen();
 void shutdown() {
   if (!state.initialised) return;
   closeScreen();
+  stopGamepads();
   SDL_StopTextInput();
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
   SDL_Quit();
@@ -717,7 +720,7 @@ void pumpEvents() {
         push(kEventMouseMove);
         setMouseState(state.mouseX, state.mouseY, state.leftDown, state.rightDown);
         break;
-      default: break;
+      default: gamepadEvent(e); break;
     }
   }
 }

@@ -9,6 +9,7 @@
 #include "net/session.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
+#include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
 #include "ui/screens/screens.h"
@@ -81,11 +82,13 @@ MenuResult handleActions(std::string action) {
   return MenuResult::kStay;
 }
 
-// Escape answers a question with its last button and otherwise presses the page's "Back".
+// Escape, or the pad's east button, answers a question with its last button and otherwise
+// presses the page's "Back".
 void escapeToBack() {
   bool escape = false;
   for (const rt::WindowEvent& e : rt::frame.events) {
     escape |= e.code == rt::kEventKeyDown && e.param == kKeyEscape;
+    escape |= e.code == rt::kEventPadDown && e.param == rt::kPadEast;
   }
   if (!escape || !gui.action.empty()) return;
   if (Widget* box = gui.modal) {

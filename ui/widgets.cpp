@@ -12,6 +12,7 @@
 #include "runtime/frame.h"
 #include "runtime/input.h"
 #include "runtime/screen.h"
+#include "ui/widgets_local.h"
 
 Gui gui;
 MouseState mouse;
@@ -382,6 +383,10 @@ void stringWidget(Widget& w) {
 
 // ---- Lists and combo boxes -----------------------------------------------------------------
 
+int visibleRows(const Widget& w, int height) {
+  return std::max((height - (w.columns.empty() ? 0 : kHeadHeight) - 8) / rowHeight(), 0);
+}
+
 void selectRow(Widget& w, int32_t row) {
   w.selectedRow = row;
   const std::string& first = w.rows[static_cast<size_t>(row)].empty()
@@ -465,7 +470,7 @@ void drawList(Widget& w, int x, int y, int width, int height) {
   int r = rowHeight();
   bool headed = !w.columns.empty();
   if (headed) drawHeads(w, x, y);
-  int visible = std::max((height - (headed ? kHeadHeight : 0) - 8) / r, 0);
+  int visible = visibleRows(w, height);
   scrollControls(w, x, y, width, height, visible);
   int rowsTop = y + 4 + (headed ? kHeadHeight : 0);
   for (int i = 0; i < visible; ++i) {
@@ -542,15 +547,9 @@ void messageBox(Widget& w) {
     DrawText(kFont, left, m.y + 20 + static_cast<int>(i) * m.lineHeight, m.lines[i], 255,
              kWidgetNormal, 1.0f, 0);
   }
-  std::vector<std::string> actions = splitTabs(w.action);
-  int top = m.y + m.height - 60;
-  int centre = m.x + m.width / 2;
-  if (actions.size() < 2) {
-    messageButton(w, centre - kMessageButtonWidth / 2, top, Lang("OK"), actions.front());
-    return;
+  for (const MessageButton& b : MessageButtons(w)) {
+    messageButton(w, b.place.x, b.place.y, b.label, b.action);
   }
-  messageButton(w, centre - 170, top, Lang("Yes"), actions[0]);
-  messageButton(w, centre - 170 + kMessageButtonWidth + 20, top, Lang("No"), actions[1]);
 }
 
 Widget* append(WidgetKind kind, int x, int y, int width, int height, std::string_view action) {
@@ -852,6 +851,7 @@ void RemoveWidget(Widget* widget) {
   if (!widget) return;
   if (gui.modal == widget) gui.modal = nullptr;
   if (gui.popup == widget) gui.popup = nullptr;
+  if (gui.focus == widget) gui.focus = nullptr;
   gui.widgets.remove(widget);
 }
 
@@ -859,6 +859,36 @@ void ClearWidgets() {
   gui.widgets.clear();
   gui.modal = nullptr;
   gui.popup = nullptr;
+  gui.focus = nullptr;
+}
+
+// ---- For the pad's focus -----------------------------------------------------------------
+
+void SelectListRow(Widget& w, int32_t row) {
+  if (row < 0 || row >= static_cast<int32_t>(w.rows.size())) return;
+  selectRow(w, row);
+  if (w.kind != WidgetKind::kList) return;
+  int visible = std::max(visibleRows(w, w.height), 1);
+  w.state = std::clamp(w.state, row - visible + 1, row);
+}
+
+void SetNumberField(Widget& w, int32_t value) {
+  if (value >= w.minimum && value <= w.maximum) setNumber(w, value);
+}
+
+std::vector<MessageButton> MessageButtons(const Widget& box) {
+  MessageLayout m = messageLayout(box);
+  std::vector<std::string> actions = splitTabs(box.action);
+  int top = m.y + m.height - 60;
+  int centre = m.x + m.width / 2;
+  if (actions.size() < 2) {
+    return {{{centre - kMessageButtonWidth / 2, top, kMessageButtonWidth, kMessageButtonHeight},
+             Lang("OK"), actions.front()}};
+  }
+  return {{{centre - 170, top, kMessageButtonWidth, kMessageButtonHeight}, Lang("Yes"), actions[0]},
+          {{centre - 170 + kMessageButtonWidth + 20, top, kMessageButtonWidth,
+            kMessageButtonHeight},
+           Lang("No"), actions[1]}};
 }
 
 // ---- The pass ------------------------------------------------------------------------------
@@ -897,6 +927,7 @@ void UpdateWidgets() {
       closePopup();
     }
   }
+  FollowPadFocus();
   const MouseState forOthers = mouse;
   for (auto it = gui.widgets.begin(); it != gui.widgets.end(); ++it) {
     Widget& w = *it;
@@ -908,6 +939,7 @@ void UpdateWidgets() {
     RunWidget(w);
   }
   mouse = remembered;
+  DrawPadFocus();
   if (Widget* popup = gui.popup) {
     drawList(*popup, popup->x, popup->y + popup->height, popup->width, popup->height * 3);
   }

@@ -98,6 +98,9 @@ struct Gui {
   uint32_t pageEnteredAt = 0;  // the title's swing runs in the page's first second
   float swing = 1.0f;
   bool textFocus = false;      // a text field had the focus in this frame's pass
+  // The gamepad's focus, framed on the screen while a pad is in use; null without one. A
+  // message box keeps its own, in its state: the index of its chosen button.
+  Widget* focus = nullptr;
 };
 
 extern Gui gui;

@@ -58,6 +58,10 @@ std::string typed(int ms, const std::string& chars) {
   return std::to_string(ms) + " text " + chars + "\n";
 }
 std::string closeAt(int ms) { return std::to_string(ms) + " close\n"; }
+// A gamepad line, "tap a" or "axis leftx 32767".
+std::string pad(int ms, const std::string& what) {
+  return std::to_string(ms) + " pad " + what + "\n";
+}
 
 // Each game has a settings folder of its own, named after it.
 class LobbyTest : public ::testing::Test {
@@ -305,6 +309,45 @@ TEST_F(LobbyTest, OptionsOfEveryPageSurviveQuitAndTheNextStart) {
   EXPECT_NE(raw("Zoe").find("Config.ini: read"), std::string::npos) << raw("Zoe");
   EXPECT_EQ(actions("Zoe"), (Strings{"Main Menu", "Options", "Profil"})) << raw("Zoe");
   EXPECT_EQ(config("Zoe"), saved);
+}
+
+// A player with a gamepad alone: east backs out of a page, the stick and the D-pad move the focus,
+// south works the buttons and the lists; in the match the stick and the D-pad walk the player off
+// its spawn point and south places a barrel there.
+TEST_F(LobbyTest, AGamepadAloneCreatesAServerStartsTheMatchWalksAndPlacesABarrel) {
+  int base = test::freePortBase();
+  ASSERT_NE(base, 0);
+  writeSettings("Pat", base, "127.0.0.1", "Rounds = 1");
+  std::string menus = pad(0, "connect Test Pad") + pad(1000, "tap a") + pad(1400, "tap b") +
+                      pad(1800, "tap a") + pad(2200, "tap a") +  // Multiplayer, Create Server
+                      pad(2600, "axis leftx 32767") + pad(2700, "axis leftx 0") +
+                      pad(3000, "tap dpdown") + pad(3400, "tap a") +  // "Create"
+                      pad(4200, "tap dpright") + pad(4600, "tap dpdown") +  // the first map
+                      pad(5000, "tap dpleft") + pad(5400, "tap dpdown") +   // the player
+                      pad(5800, "tap dpdown") + pad(6200, "tap a");         // "Start"
+  std::string match = pad(7000, "axis leftx 32767") + pad(7600, "axis leftx 0") +
+                      pad(7700, "down dpdown") + pad(8300, "up dpdown") +
+                      pad(8400, "tap a") + closeAt(9000);
+  std::vector<Child> children = {start("Pat", menus + match)};
+  ASSERT_NO_FATAL_FAILURE(finish(children));
+  EXPECT_EQ(actions("Pat"), (Strings{"Main Menu", "Multiplayer", "Main Menu", "Multiplayer",
+                                     "Create Server", "Server Lobby", "Send ServerData",
+                                     "Start"}))
+      << raw("Pat");
+  ASSERT_TRUE(has(log("Pat"), "ROUND", "start 1 map Arena")) << raw("Pat");
+  std::vector<std::string> cells;
+  for (const Line& line : log("Pat")) {
+    size_t at = line.text.find("placed a barrel at cell ");
+    if (line.tag == "BARREL" && at != std::string::npos) {
+      cells.push_back(line.text.substr(at + 24, line.text.find(' ', at + 24) - at - 24));
+    }
+  }
+  ASSERT_EQ(cells.size(), 1u) << "one barrel, and none for the press that started the match\n"
+                              << raw("Pat");
+  // The arena's spawn points: a barrel on none of them was placed after a walk.
+  for (const char* spawn : {"1,1", "13,11", "13,1", "1,11", "7,1", "7,11", "1,6", "13,6"}) {
+    EXPECT_NE(cells[0], spawn) << raw("Pat");
+  }
 }
 
 }  // namespace

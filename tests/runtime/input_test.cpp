@@ -1,10 +1,12 @@
-// Keyboard sampling and releases, the key-code table, the mouse, and scripted input on the null
-// backend with a clock the test turns by hand.
+// Keyboard sampling and releases, the key-code table, the mouse, the gamepad (its state, and a
+// virtual pad through SDL), and scripted input on the null backend with a clock the test turns by
+// hand.
 #include "runtime/input.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +26,21 @@ void resetInput() {
   while (rt::mouseWheel() != 0) {
   }
   rt::setMouseState(0, 0, false, false);
+  rt::setPadConnected("");
+  rt::examineKeyboard();
+  for (int button = 0; button < rt::kPadButtonCount; ++button) rt::padReleased(button);
+}
+
+// The pad's events waiting in the window queue, as (code, button) pairs.
+std::vector<std::pair<int, int>> padEvents() {
+  std::vector<std::pair<int, int>> events;
+  rt::WindowEvent e;
+  while (rt::windowEvent(&e) != rt::kEventNone) {
+    if (e.code == rt::kEventPadDown || e.code == rt::kEventPadUp) {
+      events.emplace_back(e.code, e.param);
+    }
+  }
+  return events;
 }
 
 class KeyboardTest : public ::testing::Test {
@@ -120,6 +137,98 @@ TEST_F(KeyboardTest, WheelCountsWholeNotchesAndKeepsTheRest) {
   EXPECT_EQ(rt::mouseWheel(), 0);
   rt::addMouseWheel(60);
   EXPECT_EQ(rt::mouseWheel(), 1) << "two half notches make one";
+}
+
+// ---- Gamepad -------------------------------------------------------------------------------
+
+using PadEvents = std::vector<std::pair<int, int>>;
+constexpr int kDown = rt::kEventPadDown, kUp = rt::kEventPadUp;
+
+TEST_F(KeyboardTest, TheStickIsTheDPadWithAMarginBeforeItLetsGo) {
+  padEvents();
+  rt::setPadConnected("Pad");
+  rt::setPadStick(rt::kPadStickX, rt::kPadPress);
+  EXPECT_TRUE(padEvents().empty()) << "on the edge is not past it";
+  rt::setPadStick(rt::kPadStickX, rt::kPadPress + 1);
+  rt::setPadStick(rt::kPadStickY, -32768);
+  EXPECT_EQ(padEvents(), (PadEvents{{kDown, rt::kPadRight}, {kDown, rt::kPadUp}}));
+  rt::examineKeyboard();
+  EXPECT_TRUE(rt::padPushed(rt::kPadRight));
+  EXPECT_TRUE(rt::padPushed(rt::kPadUp));
+  EXPECT_FALSE(rt::padReleased(rt::kPadRight));
+
+  rt::setPadStick(rt::kPadStickX, rt::kPadLetGo + 1);
+  EXPECT_TRUE(padEvents().empty()) << "a stick easing back a little still holds";
+  rt::setPadButton(rt::kPadRight, true);
+  rt::setPadStick(rt::kPadStickX, 0);
+  EXPECT_TRUE(padEvents().empty()) << "the D-pad holds the same direction";
+  rt::setPadButton(rt::kPadRight, false);
+  rt::setPadStick(rt::kPadStickY, -rt::kPadLetGo);
+  EXPECT_EQ(padEvents(), (PadEvents{{kUp, rt::kPadRight}, {kUp, rt::kPadUp}}));
+  rt::examineKeyboard();
+  EXPECT_TRUE(rt::padReleased(rt::kPadRight));
+  EXPECT_FALSE(rt::padReleased(rt::kPadRight)) << "once";
+  EXPECT_FALSE(rt::padReleased(rt::kPadDown)) << "never seen down";
+  EXPECT_FALSE(rt::padPushed(-1));
+  EXPECT_FALSE(rt::padPushed(rt::kPadButtonCount));
+  rt::setPadButton(99, true);
+  rt::setPadStick(7, 30000);
+  EXPECT_TRUE(padEvents().empty());
+}
+
+TEST_F(KeyboardTest, UnpluggingOrLosingFocusLetsGoOfThePad) {
+  padEvents();
+  rt::setPadConnected("Pad One");
+  EXPECT_EQ(rt::padName(), "Pad One");
+  rt::setPadButton(rt::kPadSouth, true);
+  rt::setPadStick(rt::kPadStickY, 32767);
+  rt::releaseAllInput();
+  EXPECT_EQ(padEvents(), (PadEvents{{kDown, rt::kPadSouth},
+                                    {kDown, rt::kPadDown},
+                                    {kUp, rt::kPadSouth},
+                                    {kUp, rt::kPadDown}}));
+  EXPECT_EQ(rt::padName(), "Pad One") << "a lost focus leaves the pad plugged in";
+  rt::setPadButton(rt::kPadBack, true);
+  rt::setPadConnected("");
+  EXPECT_EQ(padEvents(), (PadEvents{{kDown, rt::kPadBack}, {kUp, rt::kPadBack}}));
+  EXPECT_EQ(rt::padName(), "");
+  rt::setPadConnected(std::string(500, 'x'));
+  EXPECT_LE(rt::padName().size(), 64u) << "a name is cut to what a page can show";
+}
+
+// The real path: SDL's game controllers under the SDL screen, whose event pump hands them on; a
+// virtual pad plugged in, pressed and pulled out.
+TEST_F(KeyboardTest, AVirtualPadThroughTheSdlScreenIsPluggedPressedAndPulled) {
+  if (!test::startXvfb()) GTEST_SKIP() << "no Xvfb";
+  ASSERT_TRUE(rt::initScreenSystem(rt::Backend::Sdl));
+  SDL_VirtualJoystickDesc desc{};
+  desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+  desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+  desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+  desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+  desc.name = "Virtual Test Pad";
+  int device = SDL_JoystickAttachVirtualEx(&desc);
+  ASSERT_GE(device, 0) << SDL_GetError();
+  SDL_Joystick* stick = SDL_JoystickOpen(device);
+  ASSERT_NE(stick, nullptr) << SDL_GetError();
+  // SDL may hand over one update's axes and buttons in either order.
+  auto sorted = [](PadEvents events) {
+    std::sort(events.begin(), events.end());
+    return events;
+  };
+  EXPECT_TRUE(padEvents().empty());
+  EXPECT_EQ(rt::padName(), "Virtual Test Pad");
+  SDL_JoystickSetVirtualButton(stick, SDL_CONTROLLER_BUTTON_A, 1);
+  SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, -30000);
+  EXPECT_EQ(sorted(padEvents()), sorted({{kDown, rt::kPadSouth}, {kDown, rt::kPadLeft}}));
+  SDL_JoystickSetVirtualButton(stick, SDL_CONTROLLER_BUTTON_A, 0);
+  SDL_JoystickSetVirtualButton(stick, SDL_CONTROLLER_BUTTON_BACK, 1);
+  EXPECT_EQ(sorted(padEvents()), sorted({{kUp, rt::kPadSouth}, {kDown, rt::kPadBack}}));
+  SDL_JoystickClose(stick);
+  SDL_JoystickDetachVirtual(device);
+  EXPECT_EQ(sorted(padEvents()), sorted({{kUp, rt::kPadBack}, {kUp, rt::kPadLeft}}));
+  EXPECT_EQ(rt::padName(), "") << "pulled out";
+  rt::shutdownScreenSystem();
 }
 
 // ---- Key codes -----------------------------------------------------------------------------
@@ -242,6 +351,9 @@ TEST_F(InputScriptTest, ParsingErrorsNameTheLine) {
       "100 mouse move 5",     "100 mouse move a b", "100 mouse down middle",
       "100 mouse wiggle left", "100 wheel",         "100 wheel 1.5",
       "100 close now",        "100 text",           "99999999999 close",
+      "100 pad",              "100 pad down x",     "100 pad tap",
+      "100 pad axis leftx",   "100 pad axis rightx 5", "100 pad axis lefty 40000",
+      "100 pad connect",      "100 pad disconnect now", "100 pad wave a",
   };
   for (const char* line : broken) {
     error = loadError(std::string("0 close\r\n") + line + "\r\n");
@@ -334,6 +446,29 @@ TEST_F(InputScriptTest, MouseWheelAndClose) {
   EXPECT_FALSE(rt::mouseLeft());
   EXPECT_FALSE(rt::mouseRight());
   EXPECT_TRUE(rt::inputScriptFinished());
+}
+
+TEST_F(InputScriptTest, PadLinesPlugPressAndPullAPad) {
+  ASSERT_TRUE(load("0 pad connect Test  Pad \xC3\xA9\n"
+                   "10 pad tap a\n"
+                   "20 pad axis lefty 20000\n"
+                   "30 pad down back\n"
+                   "40 pad disconnect\n"));
+  rt::startInputScript();
+  eventsAt(0);
+  EXPECT_EQ(rt::padName(), "Test  Pad \xE9") << "blanks kept, Windows-1252 inside";
+  std::vector<rt::WindowEvent> events = eventsAt(30);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].code, rt::kEventPadDown);
+  EXPECT_EQ(events[0].param, rt::kPadSouth);
+  EXPECT_EQ(events[1].param, rt::kPadDown);
+  EXPECT_EQ(events[2].param, rt::kPadBack);
+  rt::examineKeyboard();
+  EXPECT_TRUE(rt::padPushed(rt::kPadBack));
+  events = eventsAt(70);
+  ASSERT_EQ(events.size(), 3u) << "unplugging lets go of all three, the tap's own end included";
+  for (const rt::WindowEvent& e : events) EXPECT_EQ(e.code, rt::kEventPadUp);
+  EXPECT_EQ(rt::padName(), "");
 }
 
 TEST_F(InputScriptTest, NothingHappensBeforeTheStart) {

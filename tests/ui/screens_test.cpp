@@ -278,6 +278,17 @@ TEST_F(ScreensTest, EscapePressesBackOrAnswersTheQuestionWithItsLastButton) {
   EXPECT_EQ(all(WidgetKind::kButton).size(), 5u);
 }
 
+TEST_F(ScreensTest, TheControlPageNamesThePadAsItComesAndGoesAndEastGoesBack) {
+  open("Control");
+  EXPECT_NE(withText("none connected"), nullptr);
+  rt::setPadConnected("Test Pad");
+  step();
+  EXPECT_NE(withText("Test Pad"), nullptr) << "plugged in while the page is up";
+  step({{rt::kEventPadDown, rt::kPadEast}});
+  EXPECT_EQ(menu.currentMenu, "Main Menu");
+  rt::setPadConnected("");
+}
+
 TEST_F(ScreensTest, F12LeavesThePageAsItWas) {
   open("Control");
   auto snapshot = [] {

@@ -105,6 +105,16 @@ class WidgetsTest : public ::testing::Test {
     rt::examineKeyboard();
   }
 
+  void pad(int button) { next({{rt::kEventPadDown, button}}); }
+  // The top left corners of the untextured quads: the pad's focus frame is all of them.
+  std::vector<std::pair<float, float>> plainQuads() const {
+    std::vector<std::pair<float, float>> corners;
+    for (const rt::DrawnQuad& q : drawn) {
+      if (q.texture == 0) corners.emplace_back(q.corners[0].x, q.corners[0].y);
+    }
+    return corners;
+  }
+
   std::map<uint32_t, int32_t> numbers;
   std::vector<rt::DrawnQuad> drawn;
 };
@@ -273,6 +283,115 @@ TEST_F(WidgetsTest, TextFieldsKeepToTheirBoundTypeAndLength) {
   EXPECT_EQ(name->state, 0);
   type("Q");
   EXPECT_EQ(text, accented + "DE");
+}
+
+// ---- The gamepad's focus --------------------------------------------------------------------
+
+TEST_F(WidgetsTest, ThePadFocusWalksThePageAndWorksEachKindOfWidget) {
+  AddTitle(50, 50, "PAGE");
+  AddButton(50, 150, 200, 40, "SOLO", "solo")->disabled = true;
+  Widget* first = AddButton(50, 200, 200, 40, "A", "a");
+  Widget* second = AddButton(50, 350, 200, 40, "B", "b");
+  Widget* volume = AddTrackBar(550, 234, 200, 32, 0, 100, 1, "");
+  Widget* check = AddCheckBox(550, 378, "checked");
+  Widget* list = AddList(550, 420, 300, 100, "pick");
+  for (const char* row : {"R0", "R1", "R2"}) AddListRow(list, row);
+  Widget* back = AddButton(50, 600, 200, 40, "BACK", "back");
+  int32_t level = 3, ticked = 0;
+  BindWidget(volume, &level);
+  BindWidget(check, &ticked);
+
+  next();
+  EXPECT_EQ(gui.focus, nullptr) << "no pad, no focus";
+  EXPECT_TRUE(plainQuads().empty());
+  pad(rt::kPadDown);
+  EXPECT_EQ(gui.focus, first) << "the first press shows the focus on the first live widget";
+  ASSERT_EQ(plainQuads().size(), 4u);
+  EXPECT_EQ(plainQuads()[0], std::make_pair(46.0f, 196.0f)) << "framed around the widget";
+  pad(rt::kPadDown);
+  EXPECT_EQ(gui.focus, second);
+  pad(rt::kPadRight);
+  EXPECT_EQ(gui.focus, check) << "the nearest to the right, not the nearest straight across";
+  pad(rt::kPadSouth);
+  EXPECT_EQ(ticked, 1);
+  EXPECT_EQ(gui.action, "checked");
+
+  pad(rt::kPadUp);
+  ASSERT_EQ(gui.focus, volume);
+  pad(rt::kPadRight);
+  EXPECT_EQ(level, 8) << "a twentieth of the range per press";
+  pad(rt::kPadLeft);
+  pad(rt::kPadLeft);
+  EXPECT_EQ(level, 0);
+  EXPECT_EQ(gui.focus, volume) << "left and right change the value, the focus stays";
+
+  pad(rt::kPadDown);
+  pad(rt::kPadDown);
+  ASSERT_EQ(gui.focus, list);
+  pad(rt::kPadDown);
+  EXPECT_EQ(list->selectedRow, 0) << "down walks into the rows";
+  EXPECT_EQ(gui.action, "pick");
+  pad(rt::kPadDown);
+  pad(rt::kPadDown);
+  EXPECT_EQ(list->selectedRow, 2);
+  pad(rt::kPadDown);
+  EXPECT_EQ(gui.focus, back) << "past the last row the focus leaves the list";
+  pad(rt::kPadDown);
+  EXPECT_EQ(gui.focus, first) << "and round again from the top";
+  pad(rt::kPadUp);
+  pad(rt::kPadSouth);
+  EXPECT_EQ(gui.action, "back");
+
+  RemoveWidget(back);
+  EXPECT_EQ(gui.focus, nullptr) << "a removed widget takes the focus with it";
+}
+
+TEST_F(WidgetsTest, APluggedPadShowsTheFocusWhichKeepsItsPlaceWhenThePageIsBuiltAgain) {
+  auto build = [](std::string* colour, int32_t* count) {
+    AddButton(50, 200, 200, 40, "A", "a");
+    Widget* combo = AddComboBox(550, 230, 200, 40, "colour");
+    for (const char* row : {"RED", "GREEN", "BLUE"}) AddListRow(combo, row);
+    BindWidget(combo, colour, 10);
+    BindWidget(AddNumberWidget(550, 330, 100, 40, 0, 90, 30, ""), count);
+    return combo;
+  };
+  std::string colour = "RED";
+  int32_t count = 60;
+  build(&colour, &count);
+  rt::setPadConnected("TEST PAD");
+  next();
+  ASSERT_NE(gui.focus, nullptr);
+  EXPECT_EQ(gui.focus->text, "A");
+  pad(rt::kPadRight);
+  pad(rt::kPadRight);
+  EXPECT_EQ(colour, "GREEN");
+  EXPECT_EQ(gui.action, "colour");
+  pad(rt::kPadDown);
+  pad(rt::kPadRight);
+  pad(rt::kPadRight);
+  EXPECT_EQ(count, 90) << "a numeric field steps and stays in its range";
+  pad(rt::kPadUp);
+
+  ClearWidgets();
+  Widget* combo = build(&colour, &count);
+  next();
+  EXPECT_EQ(gui.focus, combo) << "the same widget in the same place has the focus again";
+
+  // A question takes the pad: its last answer first, then the one beside it.
+  AddMessageBox("SURE?", "yes\tno");
+  pad(rt::kPadDown);
+  EXPECT_EQ(colour, "GREEN") << "the page under the question stays as it was";
+  pad(rt::kPadSouth);
+  EXPECT_EQ(gui.action, "no");
+  EXPECT_EQ(gui.modal, nullptr);
+  AddMessageBox("SURE?", "yes\tno");
+  pad(rt::kPadLeft);
+  pad(rt::kPadSouth);
+  EXPECT_EQ(gui.action, "yes");
+
+  rt::setPadConnected("");
+  next();
+  EXPECT_EQ(gui.focus, nullptr) << "pulling the pad out hides the focus";
 }
 
 }  // namespace

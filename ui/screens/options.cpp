@@ -1,10 +1,11 @@
-// The options: a column of sub-pages (sound, keys, game, profile), each a frame of fields bound
-// straight to the settings. Opening any of them saves the settings first.
+// The options: a column of sub-pages (sound, keys and gamepad, game, profile), each a frame of
+// fields bound straight to the settings. Opening any of them saves the settings first.
 #include <string>
 
 #include "audio/audio.h"
 #include "data/config.h"
 #include "data/language.h"
+#include "runtime/input.h"
 #include "ui/screens/pages.h"
 #include "ui/widgets.h"
 
@@ -22,6 +23,9 @@ void addColumn(std::string_view page) {
   AddColumnButton(600, "Back", "Main Menu");
   AddPageTitle(page.empty() ? Text("Options") : Text("Options") + ": " + Text(page));
 }
+
+constexpr int32_t kPadLineLength = 64;
+std::string padLine;  // the Control page's gamepad line
 
 void playEffects(Widget&) { PlayEffectsTestSound(); }
 void playNavigation(Widget&) { PlayNavigationTestSound(); }
@@ -68,6 +72,15 @@ void BuildControlOptions() {
   addKey(430, "Control A", &config.controlA);
   addKey(480, "Control B", &config.controlB);
   addKey(530, "Score", &config.controlScore);
+  // The pad needs no settings: the page only says which one plays, plugged in or out meanwhile.
+  Widget* label = AddFieldLabel(kLabelX, 570, 24, "Gamepad");
+  FollowPadName();
+  BindWidget(AddText(kFieldX, label->y, ""), &padLine, kPadLineLength);
+}
+
+void FollowPadName() {
+  std::string name = rt::padName();
+  padLine = name.empty() ? Text("No Gamepad") : name;
 }
 
 void BuildGameOptions() {

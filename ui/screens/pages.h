@@ -34,6 +34,8 @@ void BuildCredits();
 void BuildOptions();
 void BuildAudioOptions();
 void BuildControlOptions();
+// The Control page's gamepad line follows the pad plugged in.
+void FollowPadName();
 void BuildGameOptions();
 void BuildProfileOptions();
 void ChangeLanguage();

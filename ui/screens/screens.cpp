@@ -16,7 +16,7 @@ constexpr ScreenAction kActions[] = {
     {"Credits", BuildCredits},
     {"Options", BuildOptions},
     {"Audio", BuildAudioOptions},
-    {"Control", BuildControlOptions},
+    {"Control", BuildControlOptions, FollowPadName},
     {"Game", BuildGameOptions},
     {"Profil", BuildProfileOptions},
     {"Language", ChangeLanguage, nullptr, false},
