@@ -54,4 +54,6 @@ inline constexpr const char* kLanguageKeys[] = {
     "Bomb Time Decrease", "Bomb Increase", "Bomb Decrease",
     // Practice bots in the server lobby
     "Add Bot", "Remove Bot", "Bot Marker", "Bot Failed",
+    // The Control page's gamepad line
+    "Gamepad", "No Gamepad",
 };
