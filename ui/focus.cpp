@@ -69,18 +69,22 @@ std::vector<Widget*> focusables() {
 }
 
 // The nearest widget whose middle lies that way, a step aside counting double; null when none.
+// Widgets level with this one come first, so that right from a tall list reaches the list beside
+// it rather than a button just below and a little to the right.
 Widget* neighbour(const Widget& from, int direction, const std::vector<Widget*>& candidates) {
   int fromX = from.x + from.width / 2, fromY = from.y + from.height / 2;
+  bool vertical = direction == rt::kPadUp || direction == rt::kPadDown;
   Widget* best = nullptr;
   long bestScore = std::numeric_limits<long>::max();
   for (Widget* w : candidates) {
     if (w == &from) continue;
     long dx = w->x + w->width / 2 - fromX, dy = w->y + w->height / 2 - fromY;
-    bool vertical = direction == rt::kPadUp || direction == rt::kPadDown;
     long along = vertical ? dy : dx;
     if (direction == rt::kPadUp || direction == rt::kPadLeft) along = -along;
     if (along <= 0) continue;
-    long score = along + 2 * std::labs(vertical ? dx : dy);
+    bool level = vertical ? w->x < from.x + from.width && from.x < w->x + w->width
+                          : w->y < from.y + from.height && from.y < w->y + w->height;
+    long score = (level ? 0 : 1L << 30) + along + 2 * std::labs(vertical ? dx : dy);
     if (score < bestScore) {
       bestScore = score;
       best = w;

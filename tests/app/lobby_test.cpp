@@ -324,10 +324,11 @@ TEST_F(LobbyTest, AGamepadAloneCreatesAServerStartsTheMatchWalksAndPlacesABarrel
                       pad(3000, "tap dpdown") + pad(3400, "tap a") +  // "Create"
                       pad(4200, "tap dpright") + pad(4600, "tap dpdown") +  // the first map
                       pad(5000, "tap dpleft") + pad(5400, "tap dpdown") +   // the player
-                      pad(5800, "tap dpdown") + pad(6200, "tap a");         // "Start"
-  std::string match = pad(7000, "axis leftx 32767") + pad(7600, "axis leftx 0") +
-                      pad(7700, "down dpdown") + pad(8300, "up dpdown") +
-                      pad(8400, "tap a") + closeAt(9000);
+                      pad(5800, "tap dpdown") + pad(6200, "tap dpdown") +   // past "Add Bot"
+                      pad(6600, "tap a");                                   // "Start"
+  std::string match = pad(7400, "axis leftx 32767") + pad(8000, "axis leftx 0") +
+                      pad(8100, "down dpdown") + pad(8700, "up dpdown") +
+                      pad(8800, "tap a") + closeAt(9400);
   std::vector<Child> children = {start("Pat", menus + match)};
   ASSERT_NO_FATAL_FAILURE(finish(children));
   EXPECT_EQ(actions("Pat"), (Strings{"Main Menu", "Multiplayer", "Main Menu", "Multiplayer",
