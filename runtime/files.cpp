@@ -113,19 +113,6 @@ std::string absoluteFolder(const std::string& folder) {
   return path;
 }
 
-std::string executableFolder(const char* argv0) {
-  char buffer[4096];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) return parentFolder(std::string(buffer, static_cast<size_t>(n)));
-  if (argv0 && *argv0) {
-    if (char* real = realpath(argv0, nullptr)) {
-      std::string folder = parentFolder(real);
-      ::free(real);
-      return folder;
-    }
-  }
-  return absoluteFolder(".");
-}
 
 // ---- File objects ------------------------------------------------------------------------
 
@@ -353,6 +340,20 @@ const DirectoryEntry* currentEntry(uint32_t directory) {
 }
 
 }  // namespace
+
+std::string executableFolder(const char* argv0) {
+  char buffer[4096];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n > 0) return parentFolder(std::string(buffer, static_cast<size_t>(n)));
+  if (argv0 && *argv0) {
+    if (char* real = realpath(argv0, nullptr)) {
+      std::string folder = parentFolder(real);
+      ::free(real);
+      return folder;
+    }
+  }
+  return absoluteFolder(".");
+}
 
 // ---- Data root and paths -----------------------------------------------------------------
 

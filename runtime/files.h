@@ -20,6 +20,8 @@ namespace rt {
 // Data folder. POWDERBOX_DATA in the environment overrides it; so does --data.
 void setDataRoot(const std::string& folder);
 const std::string& dataRoot();
+// The folder of the running program; argv0 is the fallback where /proc is missing (may be null).
+std::string executableFolder(const char* argv0);
 void initDataRoot(const char* argv0);
 // A game path as a native path ("\" -> "/", relative to the data root, letter case found).
 std::string nativePath(const std::string& gamePath);

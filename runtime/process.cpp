@@ -14,15 +14,6 @@
 
 namespace rt {
 
-std::string programFolder() {
-  char buffer[4096];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  std::string path(buffer, static_cast<size_t>(n));
-  size_t slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 int startProcess(const std::string& program, const std::vector<std::string>& arguments) {
   // Everything the child needs is built before the fork: after it only system calls are safe.
   std::vector<std::string> words{program};

@@ -7,8 +7,6 @@
 
 namespace rt {
 
-// The folder of the running program.
-std::string programFolder();
 // Starts the program with the arguments; its standard input and output go nowhere, its errors
 // to ours. A path without a slash is looked up in PATH. Returns the process id, or 0.
 int startProcess(const std::string& program, const std::vector<std::string>& arguments);

@@ -49,7 +49,7 @@ bool idClaimed(int32_t id) {
 // The program beside the game's (installed), in the build tree's tools, else wherever PATH
 // finds it.
 std::string botProgram() {
-  std::string folder = rt::programFolder();
+  std::string folder = rt::executableFolder(nullptr);
   for (std::string path : {folder + "/powderbox-bot", folder + "/tools/bot/powderbox-bot"}) {
     if (rt::fileExists(path)) return path;
   }
