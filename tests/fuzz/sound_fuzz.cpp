@@ -3,6 +3,7 @@
 //
 // The input is a sound. Random changes to an Ogg file nearly always break a page's CRC, so a
 // second copy with every page CRC set right reaches the Vorbis packets as well.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -21,12 +22,20 @@ void check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
+// Ogg's CRC (polynomial 0x04C11DB7, most significant bit first), by table: bit by bit it took
+// a sixth of the target's time.
 uint32_t oggCrc(const uint8_t* data, size_t size) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t crc = i << 24;
+      for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+      t[i] = crc;
+    }
+    return t;
+  }();
   uint32_t crc = 0;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= uint32_t(data[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
-  }
+  for (size_t i = 0; i < size; ++i) crc = crc << 8 ^ table[(crc >> 24) ^ data[i]];
   return crc;
 }
 
