@@ -13,6 +13,7 @@
 #include "runtime/clock.h"
 #include "runtime/frame.h"
 #include "runtime/screen.h"
+#include "world/rounds.h"
 #include "world/world.h"
 
 namespace {
@@ -40,6 +41,10 @@ constexpr int kNoticeIconLeft = 64;   // from the right edge
 constexpr int kNoticeIconRise = 24;
 constexpr int kNoticeTextRight = 68;  // from the right edge
 constexpr int kNoticeTextRise = 12;
+
+constexpr int kClockTop = 36;  // below the title bar
+constexpr int kClockWarning = 10000;  // ms left when the clock turns red
+constexpr uint32_t kClockWarningColour = 0x4040FF;  // 0xBBGGRR
 
 constexpr int kTableMargin = 32;
 constexpr int kHeadTop = 140;
@@ -147,6 +152,18 @@ void drawNotices(int width, int height) {
   }
 }
 
+// ---- Round clock -----------------------------------------------------------------------------
+
+void drawRoundClock(int width) {
+  const int32_t left = roundTimeLeft(rt::frame.now);
+  if (left < 0) return;
+  const int32_t seconds = (left + 999) / 1000;  // 0:00 only once the time is up
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%02d", seconds / 60, seconds % 60);
+  const uint32_t colour = left <= kClockWarning ? kClockWarningColour : kTypefaceKeepColour;
+  DrawText(kFont, pixel(width / 2) - TextWidth(kFont, text) / 2, kClockTop, text, 255, colour);
+}
+
 // ---- Score table -----------------------------------------------------------------------------
 
 void drawScoreRow(const Player& player, int row) {
@@ -187,5 +204,6 @@ void DrawHud(bool scoreKeyHeld) {
   drawGunpowder(player->strength, width, height);
   drawBarrelsLeft(*player, width);
   drawNotices(width, height);
+  drawRoundClock(width);
   if (scoreKeyHeld) DrawScoreTable();
 }

@@ -1,8 +1,10 @@
 #include "world/rounds.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "runtime/clock.h"
+#include "runtime/frame.h"
 #include "runtime/log.h"
 #include "world/events.h"
 #include "world/map.h"
@@ -42,6 +44,7 @@ bool beginRound(const std::string& mapName) {
 }
 
 void roundStarted() {
+  world.round.startedAt = rt::frame.now;
   rt::logLine("ROUND", "start %d map %s (%d of %d, %zu players, %d boxes)",
               world.match.roundNumber, world.match.mapName.c_str(), world.match.roundNumber,
               world.match.rounds, world.players.count(), countBoxes());
@@ -75,7 +78,19 @@ bool startHostRound(const std::string& mapName, int32_t rounds, int32_t roundTim
   return true;
 }
 
+int32_t roundTimeLeft(uint32_t now) {
+  if (world.match.roundTime <= 0) return -1;
+  // A clock before the start (never on one machine's clock, but cheap to rule out) counts as 0.
+  const int64_t played = std::max(int32_t{0}, static_cast<int32_t>(now - world.round.startedAt));
+  return static_cast<int32_t>(std::max<int64_t>(0, world.match.roundTime - played));
+}
+
 bool roundEndDue(uint32_t now) {
+  // A pending end runs its course; otherwise the clock may end the round with players alive.
+  if (world.round.endAt == 0 && roundTimeLeft(now) == 0) {
+    rt::logLine("ROUND", "time is up after %d s", world.match.roundTime / 1000);
+    return true;
+  }
   int count = world.players.count() <= 1 ? 1 : 0;
   for (const Player& player : world.players) count += player.dead ? 0 : 1;
   if (count >= 2) return false;

@@ -1,10 +1,9 @@
 // Rounds and scoring: a match is a series of rounds on one map. The host starts each round (fresh
 // map, new boxes, everybody on a spawn point) and tells the clients in the round-start message;
-// it ends a round five seconds after fewer than two players are left alive, and the match after
-// the configured number of rounds. Scores are applied by every machine from the kill message
-// (world/decals.h) and are never reset while a player stays.
-//
-// No round ends by time: the round time is configured, carried and shown, nothing more.
+// it ends a round five seconds after fewer than two players are left alive, or at once when the
+// round time has run out with no end pending, and the match after the configured number of
+// rounds. Scores are applied by every machine from the kill message (world/decals.h) and are never
+// reset while a player stays.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +32,12 @@ void placePlayerForRound(Player& player, float x, float y);
 
 // Every game frame of a round: true once the end delay after fewer than two living players has
 // run out (counting one more while at most one player is there, so a lone player plays on until
-// he dies). The delay starts at the first frame that sees it.
+// he dies), or once the round time has passed with no such end pending. The delay starts at the
+// first frame that sees it.
 bool roundEndDue(uint32_t now);
+// Milliseconds of round time left as this machine counts from its round start, never below 0;
+// -1 when the round has no time limit (a round time of 0).
+int32_t roundTimeLeft(uint32_t now);
 
 enum class RoundEvent { kNone, kNextRound, kGameOver };
 // Host, every game frame: kGameOver once the round counter has passed the number of rounds;

@@ -143,7 +143,8 @@ struct MatchState {
 
 // Everything that lives for one round, so that starting or ending a round is one assignment.
 struct RoundState {
-  uint32_t endAt = 0;  // 0 while no end is pending
+  uint32_t endAt = 0;      // 0 while no end is pending
+  uint32_t startedAt = 0;  // when this machine started or was told of the round
   rt::List<Barrel> barrels;
   rt::List<Item> items;
   rt::List<Decal> decals;

@@ -1,5 +1,5 @@
 // The HUD on the null screen, through the draw recorder: the fuse row and its spark, the
-// gunpowder barrel, the free barrels, the pickup notices and the score table.
+// gunpowder barrel, the free barrels, the pickup notices, the round clock and the score table.
 #include "render/hud.h"
 
 #include <gtest/gtest.h>
@@ -253,6 +253,26 @@ TEST_F(HudTest, NoticesStackUpwardFromTheNewestAndFadeAfterTheirTime) {
   EXPECT_EQ(world.round.notices.back().alpha, 255);
   drawHud();
   EXPECT_EQ(quadsOf(kSpriteIconBarrel)[0].corners[0].y, H - 72);
+}
+
+TEST_F(HudTest, TheRoundClockCountsDownAndTurnsRedForTheLastTenSeconds) {
+  drawHud();
+  EXPECT_EQ(glyphsAt(W / 2 - 20, 36), 0);  // no round time, no clock
+
+  world.match.roundTime = 180000;
+  world.round.startedAt = rt::frame.now - 54500;
+  drawHud();
+  uint32_t colour = 0;
+  EXPECT_EQ(glyphsAt(W / 2 - 20, 36, &colour), 4);  // "2:06", rounded up
+  const uint32_t normal = colour;
+  rt::frame.now += 115500;
+  drawHud();
+  EXPECT_EQ(glyphsAt(W / 2 - 20, 36, &colour), 4);  // "0:10"
+  EXPECT_EQ(colour, swapRedBlue(0x4040FF));
+  EXPECT_NE(colour, normal);
+  rt::frame.now += 60000;  // long past: it stays at 0:00
+  drawHud();
+  EXPECT_EQ(glyphsAt(W / 2 - 20, 36), 4);
 }
 
 TEST_F(HudTest, TheScoreTableWhileItsKeyIsHeld) {

@@ -164,6 +164,28 @@ TEST_F(RoundsTest, AnEmptyServerEndsItsRoundsByItself) {
   EXPECT_EQ(controlFor(6000), RoundEvent::kNextRound);
 }
 
+TEST_F(RoundsTest, TheRoundTimeEndsARoundWithPlayersAliveUnlessAnEndIsPending) {
+  addPlayer(1);
+  addPlayer(2);
+  ASSERT_TRUE(startHostRound("Arena", 3, 60000));
+  const uint32_t start = rt::frame.now;
+  EXPECT_EQ(roundTimeLeft(start + 1000), 59000);
+  uint32_t when = 0;
+  EXPECT_EQ(controlFor(61000, &when), RoundEvent::kNextRound);
+  EXPECT_EQ(when, start + 60000);
+
+  // Fewer than two alive just before the time is up: the usual delay runs its course.
+  ASSERT_TRUE(startHostRound("Arena", 3, 60000));
+  rt::frame.now += 59000;
+  world.players.front().dead = 1;
+  const uint32_t deathSeen = rt::frame.now;
+  EXPECT_EQ(controlFor(6000, &when), RoundEvent::kNextRound);
+  EXPECT_EQ(when, deathSeen + kRoundEndDelay + 1);
+
+  world.match.roundTime = 0;  // no limit
+  EXPECT_EQ(roundTimeLeft(rt::frame.now + 1000000), -1);
+}
+
 TEST_F(RoundsTest, RoundStartResetsTheRoundAndKeepsTheScores) {
   Player* a = addPlayer(1);
   Player* b = addPlayer(2);
