@@ -137,6 +137,7 @@ void GamePass() {
 
   rt::clearScreen(0);
   TitleBarChoice choice = TitleBarChoice::kNothing;
+  const bool asking = QuitQuestionOpen();
   if (rt::beginDrawing()) {
     // The world from the ground up, the barrels' fuses and blasts in their place, then the HUD
     // (with the score table while its key is held), the chat box and the title bar on top.
@@ -151,6 +152,8 @@ void GamePass() {
   rt::setTextInput(gui.textFocus);
   if (choice == TitleBarChoice::kQuit) QuitGame();
   if (!app.inGame) return;
+  // The pad's south button that answered a question is no barrel when it is let go.
+  if (asking || QuitQuestionOpen()) IgnoreHeldAction();
   UpdateWorldSounds();
   // Round control on the host; a tried map has its own.
   hostRoundControl();

@@ -29,7 +29,7 @@ std::vector<std::string> LanguageNames();
 // Every language file must give a text for each of them and for every literal key given to Lang.
 inline constexpr const char* kLanguageKeys[] = {
     // Main menu, credits, quitting
-    "Main Menu", "Singleplayer", "Multiplayer", "Options", "Credits", "Quit", "Quit Question",
+    "Main Menu", "Singleplayer", "Multiplayer", "Options", "Credits", "Quit", "Quit Question", "Leave Question",
     "Programer", "Graphic", "Music", "Back",
     // Options
     "Audio", "Control", "Game", "Profil", "Language", "Blood", "DeadBodyTime", "Free Camera",

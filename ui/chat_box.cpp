@@ -10,6 +10,7 @@
 #include "render/typeface.h"
 #include "runtime/clock.h"
 #include "runtime/frame.h"
+#include "ui/title_bar.h"
 #include "world/world.h"
 
 ChatBox chatBox;
@@ -90,6 +91,7 @@ void openOrCloseInput(ChatBox& box) {
     }
     if (box.input.state && it->param == kKeyEscape) {
       closeInput(box);
+      events.erase(it);  // it closed the chat and asks nothing more
       return;
     }
   }
@@ -121,7 +123,8 @@ void UpdateChatBox() {
   gui.textFocus = false;
   // While somebody types, the history stays on screen.
   if (box.inputVisible) keepVisible(box);
-  openOrCloseInput(box);
+  // A question of the title bar takes Return as its answer.
+  if (!QuitQuestionOpen()) openOrCloseInput(box);
   if (rt::timeBefore(box.fadeAt, rt::frame.now) && box.alpha > 0) {
     box.alpha = std::max(box.alpha - 1.0f, 0.0f);
   }

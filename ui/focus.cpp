@@ -214,7 +214,25 @@ void drawBorder(const WidgetRect& r) {
   rt::fillRect(x + width - kFocusLine, y, kFocusLine, height, kFocusColour);
 }
 
+void drawBoxChoice(Widget& box) {
+  std::vector<MessageButton> buttons = MessageButtons(box);
+  if (choice.box != &box) choice = {&box, static_cast<int>(buttons.size()) - 1};
+  drawBorder(buttons[static_cast<size_t>(
+                         std::clamp<int>(choice.index, 0, static_cast<int>(buttons.size()) - 1))]
+                 .place);
+}
+
 }  // namespace
+
+void FollowPadInBox(Widget& box) {
+  for (const rt::WindowEvent& e : rt::frame.events) {
+    if (e.code == rt::kEventPadDown) followBox(box, e.param);
+  }
+}
+
+void DrawPadInBox(Widget& box) {
+  if (!rt::padName().empty()) drawBoxChoice(box);
+}
 
 void FollowPadFocus() {
   bool connected = !rt::padName().empty();
@@ -237,11 +255,7 @@ void FollowPadFocus() {
 
 void DrawPadFocus() {
   if (gui.modal && (gui.focus || padWasConnected)) {
-    std::vector<MessageButton> buttons = MessageButtons(*gui.modal);
-    if (choice.box != gui.modal) choice = {gui.modal, static_cast<int>(buttons.size()) - 1};
-    drawBorder(buttons[static_cast<size_t>(std::clamp<int>(
-                           choice.index, 0, static_cast<int>(buttons.size()) - 1))]
-                   .place);
+    drawBoxChoice(*gui.modal);
     return;
   }
   if (!gui.focus) return;

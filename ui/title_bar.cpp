@@ -9,10 +9,12 @@
 #include "net/session.h"
 #include "render/typeface.h"
 #include "runtime/frame.h"
+#include "runtime/input.h"
 #include "runtime/log.h"
 #include "runtime/screen.h"
 #include "ui/menu.h"
 #include "ui/widgets.h"
+#include "ui/widgets_local.h"
 #include "world/rounds.h"
 
 namespace {
@@ -20,7 +22,9 @@ namespace {
 constexpr uint32_t kBarColour = 0x808080;
 constexpr int kButtonWidth = 32;
 constexpr int kIconSize = 28;
+constexpr int kKeyEscape = 1, kKeyReturn = 28, kKeyPadEnter = 156;
 
+// The match's one open question: quitting the game ("x") or leaving the match (Escape, Start).
 std::optional<Widget> quitQuestion;
 
 // A button of the bar: its label in the colour of its state; true when it was clicked.
@@ -50,14 +54,21 @@ void drawBar(std::string_view title) {
   DrawText(kFontNormal, 48, 4, title, 255, kBarColour, 0.75f, 0);
 }
 
-Widget makeQuitQuestion() {
+Widget makeQuestion(const char* textKey, const char* yes) {
   Widget question;
   question.kind = WidgetKind::kMessageBox;
   question.width = rt::frame.width;
   question.height = rt::frame.height;
-  question.text = Lang("Quit Question");
-  question.action = "Quit\tNone";
+  question.text = Lang(textKey);
+  question.action = std::string(yes) + "\tNone";
   return question;
+}
+
+bool pressed(int code, int param) {
+  for (const rt::WindowEvent& e : rt::frame.events) {
+    if (e.code == code && e.param == param) return true;
+  }
+  return false;
 }
 
 // Back to the menus on the multiplayer page: a session is left properly, and a match without
@@ -89,18 +100,41 @@ TitleBarChoice TitleBarFrame(uint32_t window, std::string_view title, bool inMat
     leaveMatch();
     return TitleBarChoice::kNothing;
   }
-  if (close && !quitQuestion) {
+  // Keyboard and pad players leave through a question too; the chat takes its own Escape first.
+  const bool escape = pressed(rt::kEventKeyDown, kKeyEscape);
+  // A question opened in this frame takes no answer before the next.
+  const bool wasOpen = quitQuestion.has_value();
+  if (!wasOpen && close) {
     rt::logLine("MENU", "quit question");
-    quitQuestion = makeQuitQuestion();
+    quitQuestion = makeQuestion("Quit Question", "Quit");
+  } else if (!wasOpen && (escape || pressed(rt::kEventPadDown, rt::kPadStart))) {
+    rt::logLine("MENU", "leave question");
+    quitQuestion = makeQuestion("Leave Question", "Leave");
   }
   if (!quitQuestion) return TitleBarChoice::kNothing;
   gui.action.clear();
-  RunWidget(*quitQuestion);
+  Widget* const modal = gui.modal;
+  gui.modal = &*quitQuestion;
+  if (wasOpen) FollowPadInBox(*quitQuestion);
+  if (gui.action.empty()) RunWidget(*quitQuestion);
+  if (wasOpen && gui.action.empty()) {
+    if (pressed(rt::kEventKeyDown, kKeyReturn) || pressed(rt::kEventKeyDown, kKeyPadEnter)) {
+      gui.action = quitQuestion->action.substr(0, quitQuestion->action.find('\t'));
+    } else if (escape || pressed(rt::kEventPadDown, rt::kPadEast)) {
+      gui.action = "None";
+    }
+  }
+  DrawPadInBox(*quitQuestion);
+  gui.modal = modal;
   std::string answer = gui.action;
   gui.action.clear();
   if (answer.empty()) return TitleBarChoice::kNothing;
-  rt::logLine("MENU", "quit question answered \"%s\"", answer.c_str());
+  rt::logLine("MENU", "question answered \"%s\"", answer.c_str());
   if (answer == "Quit") return TitleBarChoice::kQuit;
+  if (answer == "Leave") {
+    leaveMatch();
+    return TitleBarChoice::kNothing;
+  }
   CloseQuitQuestion();
   return TitleBarChoice::kNothing;
 }

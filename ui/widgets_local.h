@@ -28,3 +28,7 @@ std::vector<MessageButton> MessageButtons(const Widget& box);
 // widget before the widgets run; the focus frame is drawn over them afterwards.
 void FollowPadFocus();
 void DrawPadFocus();
+// The same for a message box run outside the menus (the match's questions): the pad chooses and
+// presses its buttons, and with a pad connected the choice is framed.
+void FollowPadInBox(Widget& box);
+void DrawPadInBox(Widget& box);

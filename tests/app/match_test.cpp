@@ -209,9 +209,10 @@ TEST_F(MatchTest, TwoRoundsBetweenAHostAWindowAndTwoBots) {
 }
 
 // The controls of a match in a real window: the chat opened with Return, a line typed and sent
-// and seen by the others, the quit question opened from the title bar and answered "None", and
-// the title bar's way back to the menus.
-TEST_F(MatchTest, ChatQuitQuestionAndMainMenuInAWindow) {
+// and seen by the others, the quit question opened from the title bar and answered "None", the
+// leave question asked by Escape and by the pad's Start and answered "No" by Escape and by the
+// pad, and once more by Escape and answered "Yes" by Return: back to the menus.
+TEST_F(MatchTest, ChatQuestionsAndLeavingInAWindow) {
   if (!test::startXvfb()) GTEST_SKIP() << "Xvfb is not installed";
   int base = freePortBase();
   ASSERT_NE(base, 0);
@@ -222,8 +223,11 @@ TEST_F(MatchTest, ChatQuitQuestionAndMainMenuInAWindow) {
                   "5700 key tap 28\n"
                   "6500 mouse move 1008 14\n6600 mouse click left\n"  // "x"
                   "7500 mouse move 600 404\n7600 mouse click left\n"  // "None"
-                  "8500 mouse move 800 14\n8600 mouse click left\n"   // "Main Menu"
-                  "10000 close\n");
+                  "7800 pad connect Test Pad\n"
+                  "8000 key tap 1\n8300 key tap 1\n"
+                  "8600 pad tap start\n8900 pad tap b\n"
+                  "9200 key tap 1\n9500 key tap 28\n"
+                  "10500 close\n");
   std::vector<Child> children;
   children.push_back(spawn(dir, "host",
                            {game(), "--headless", "--data", test::binaryDir(), "--host", "--map",
@@ -249,7 +253,14 @@ TEST_F(MatchTest, ChatQuitQuestionAndMainMenuInAWindow) {
   EXPECT_TRUE(has(window, "ROUND", "start 1 map Arena")) << raw("window");
   EXPECT_TRUE(has(log("bot"), "CHAT", "Window: hello from the window")) << raw("bot");
   EXPECT_TRUE(has(log("host"), "CHAT", "Window: hello from the window")) << raw("host");
-  EXPECT_TRUE(has(window, "MENU", "quit question answered \"None\"")) << raw("window");
+  int asked = 0, declined = 0;
+  for (const Line& line : window) {
+    asked += line.tag == "MENU" && line.text == "leave question";
+    declined += line.tag == "MENU" && line.text == "question answered \"None\"";
+  }
+  EXPECT_EQ(asked, 3) << raw("window");
+  EXPECT_EQ(declined, 3) << raw("window");
+  EXPECT_TRUE(has(window, "MENU", "question answered \"Leave\"")) << raw("window");
   EXPECT_TRUE(has(window, "MENU", "back to the menus from the match")) << raw("window");
   EXPECT_TRUE(has(window, "SESSION", "left")) << raw("window");
   EXPECT_TRUE(has(window, "MENU", "action \"Multiplayer\"")) << raw("window");
