@@ -85,9 +85,10 @@ class LobbyTest : public ::testing::Test {
                         "\nUDP Port = " + std::to_string(base + 2) + "\nIP = " + address +
                         "\n\n[Server]\n" + server + "\n\n[Others]\nName = " + name + "\n");
   }
-  Child start(const std::string& name, const std::string& script, bool window = false) {
+  Child start(const std::string& name, const std::string& script, bool window = false,
+              const std::string& program = test::binaryDir() + "/powderbox") {
     test::writeFile(dir.file(name + ".txt"), script);
-    std::vector<std::string> args = {test::binaryDir() + "/powderbox", "--data",
+    std::vector<std::string> args = {program, "--data",
                                      test::binaryDir(), "--input-script", dir.file(name + ".txt"),
                                      "--log", dir.file(name + ".log")};
     if (!window) args.push_back("--headless");
@@ -281,6 +282,34 @@ TEST_F(LobbyTest, PracticeBotsAreAddedMarkedRemovedAndGoWithTheSession) {
     return line.tag == "PROC" && line.text.find("ended with 0") != std::string::npos;
   });
   EXPECT_EQ(ended, 2u) << raw("Alice");
+}
+
+// "Start" pressed while a bot added just before is still on its way waits for it: the round
+// begins with the bot rather than turning it away. The game runs from a folder of its own, whose
+// bot program takes a second to start.
+TEST_F(LobbyTest, StartWaitsForABotStillJoining) {
+  int base = test::freePortBase();
+  ASSERT_NE(base, 0);
+  writeSettings("Alice", base, "127.0.0.1", "Rounds = 1");
+  const std::string folder = dir.file("slow");
+  std::filesystem::create_directories(folder);
+  const std::string game = test::binaryDir() + "/powderbox";
+  std::error_code linked;
+  std::filesystem::create_hard_link(game, folder + "/powderbox", linked);
+  if (linked) std::filesystem::copy_file(game, folder + "/powderbox");
+  test::writeFile(folder + "/powderbox-bot", "#!/bin/sh\nsleep 1\nexec " + test::binaryDir() +
+                                                  "/tools/bot/powderbox-bot \"$@\"\n");
+  std::filesystem::permissions(folder + "/powderbox-bot", std::filesystem::perms::owner_all);
+  std::vector<Child> children;
+  children.push_back(start("Alice",
+                           click(1000, kMultiplayer) + click(1600, kCreateServer) +
+                               click(2200, kCreate) + click(3000, kMapRow0) +
+                               click(3400, kAddBot) + click(3600, kStart) + closeAt(9000),
+                           false, folder + "/powderbox"));
+  ASSERT_NO_FATAL_FAILURE(finish(children));
+  std::vector<Line> host = log("Alice");
+  EXPECT_TRUE(has(host, "MENU", "the start waits for the bots still joining")) << raw("Alice");
+  EXPECT_TRUE(has(host, "ROUND", "start 1 map Arena (1 of 1, 2 players")) << raw("Alice");
 }
 
 // A volume, a key, Blood and the name, each changed on its page, are in Config.ini after "Quit",

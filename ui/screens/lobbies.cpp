@@ -8,6 +8,7 @@
 #include "net/protocol.h"
 #include "net/server_search.h"
 #include "net/session.h"
+#include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/frame.h"
 #include "runtime/log.h"
@@ -40,7 +41,11 @@ struct Lobby {
   std::string lastChatRow;
   size_t chatRows = 0;
   std::string listed;  // the names the log last told
+  uint32_t startAskedAt = 0;  // "Start" waits for bots still joining; 0 when it does not
 };
+
+// A bot just added takes a moment to join; a round that began without it would turn it away.
+constexpr uint32_t kBotJoinWait = 5000;
 
 Lobby lobby;
 
@@ -133,6 +138,11 @@ bool selectMapRow(const std::string& name) {
     return true;
   }
   return false;
+}
+
+void startFromLobby() {
+  SaveConfig();
+  if (!startMatch()) rt::logLine("MENU", "no match: no map chosen, or it cannot be played");
 }
 
 void addSettingLabel(int y, std::string_view key) { AddFieldLabel(570, y, 40, key); }
@@ -249,6 +259,11 @@ void FollowLobby() {
   refreshChat();
   if (PracticeBotFailed()) AddMessageBox(Text("Bot Failed"), "No");
   if (lobby.mapName) refreshSettings();
+  if (lobby.startAskedAt != 0 &&
+      (!PracticeBotsJoining() || rt::timeAfter(rt::frame.now, lobby.startAskedAt + kBotJoinWait))) {
+    lobby.startAskedAt = 0;
+    startFromLobby();
+  }
 }
 
 void AskCloseServer() { AddMessageBox(Text("Cancel Question"), "Multiplayer\tNo"); }
@@ -269,8 +284,12 @@ void SendServerData() {
 
 void StartMatchFromLobby() {
   if (!session.isHost) return;
-  SaveConfig();
-  if (!startMatch()) rt::logLine("MENU", "no match: no map chosen, or it cannot be played");
+  if (PracticeBotsJoining() && lobby.players && lobbyOnPage()) {
+    rt::logLine("MENU", "the start waits for the bots still joining");
+    if (lobby.startAskedAt == 0) lobby.startAskedAt = rt::frame.now | 1;  // 0 means none
+    return;
+  }
+  startFromLobby();
 }
 
 void AddBotFromLobby() {

@@ -102,6 +102,11 @@ bool RemovePracticeBot(int32_t playerId) {
 
 bool IsPracticeBot(int32_t playerId) { return playerId > 0 && idClaimed(playerId); }
 
+bool PracticeBotsJoining() {
+  return std::any_of(bots.begin(), bots.end(),
+                     [](const PracticeBot& b) { return !b.name.empty() && b.playerId == 0; });
+}
+
 int PracticeBotCount() {
   return static_cast<int>(std::count_if(bots.begin(), bots.end(),
                                         [](const PracticeBot& b) { return !b.name.empty(); }));

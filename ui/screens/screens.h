@@ -36,6 +36,8 @@ bool AddPracticeBot();
 bool RemovePracticeBot(int32_t playerId);
 bool IsPracticeBot(int32_t playerId);
 int PracticeBotCount();
+// Some bot has started but is not among the players yet.
+bool PracticeBotsJoining();
 uint32_t PracticeBotsRevision();
 // True once after a bot went without ever joining (its program is missing or failed).
 bool PracticeBotFailed();
