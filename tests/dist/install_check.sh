@@ -68,7 +68,10 @@ newest=$(grep -o '<release version="[^"]*"' "$prefix/share/metainfo/$app.metainf
 printf '[alsa]\ndevice = powderbox-nowhere\n' >"$prefix/nowhere.conf"
 ALSOFT_DRIVERS=alsa ALSOFT_CONF=$prefix/nowhere.conf XDG_CONFIG_HOME=$prefix/config APPDATA= \
   xvfb-run -a timeout 6 "$prefix/bin/powderbox" >"$prefix/terminal.txt" 2>&1 || true
-[ "$(cat "$prefix/terminal.txt")" = "Sound: no audio device, playing without sound" ] ||
+# xvfb-run's own complaints (it sometimes fails to remove its scratch folder under load) are not
+# the game's.
+[ "$(grep -v '^xvfb-run: ' "$prefix/terminal.txt")" = \
+  "Sound: no audio device, playing without sound" ] ||
   { cat "$prefix/terminal.txt"; fail "the terminal got more or less than one line about sound"; }
 
 # A dedicated host from the installed program, with nothing to tell it where its data is. It
