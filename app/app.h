@@ -11,6 +11,7 @@
 // How the program was started.
 struct Options {
   bool headless = false;   // null screen and sound backends: no window, no audio device
+  int fullscreen = -1;     // --fullscreen 1, --window 0; -1 as the settings say
   std::string logPath;     // --log FILE, or POWDERBOX_LOG
   std::string inputScript; // --input-script FILE
   std::string dataRoot;    // --data DIR, or POWDERBOX_DATA

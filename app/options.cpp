@@ -15,6 +15,8 @@ const char* kUsage =
     "                       else ../share/powderbox from it)\n"
     "  --log FILE           write a log line per notable event to FILE (- for stderr)\n"
     "  --input-script FILE  replay timed key and mouse events from FILE\n"
+    "  --fullscreen         start on the whole desktop, --window in a window (remembered,\n"
+    "                       as Alt+Enter is)\n"
     "  --gallery [PAGE]     show every picture, animation and typeface (pages from 1)\n"
     "  --try-map NAME       walk the map Data/Maps/NAME.map alone and blow it up\n"
     "  --bots N             with --try-map: up to 4 wandering players that place barrels;\n"
@@ -51,6 +53,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
       return 0;
     } else if (!strcmp(arg, "--headless")) {
       options->headless = true;
+    } else if (!strcmp(arg, "--fullscreen") || !strcmp(arg, "--window")) {
+      options->fullscreen = !strcmp(arg, "--fullscreen") ? 1 : 0;
     } else if (!strcmp(arg, "--log") && hasValue) {
       options->logPath = argv[++i];
     } else if (!strcmp(arg, "--input-script") && hasValue) {

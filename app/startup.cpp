@@ -64,6 +64,7 @@ bool openScreen(const Options& options) {
     if (config.windowWidth != rt::frame.width || config.windowHeight != rt::frame.height) {
       rt::setWindowedSize(config.windowWidth, config.windowHeight);
     }
+    if (options.fullscreen >= 0) config.fullscreen = options.fullscreen;
     if (config.fullscreen) rt::setFullscreen(true);
   }
   if (!ok) {

@@ -27,8 +27,8 @@ long msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The game's main window: a viewable top-level window of 1024 x 768 titled like the game.
-Window findMainWindow(Display* display) {
+// The game's main window: a viewable top-level window of the size given titled like the game.
+Window findMainWindow(Display* display, int width = 1024, int height = 768) {
   Window root = DefaultRootWindow(display), parent, *children = nullptr;
   unsigned count = 0;
   Window found = 0;
@@ -36,8 +36,8 @@ Window findMainWindow(Display* display) {
   for (unsigned i = 0; i < count && !found; ++i) {
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, children[i], &attributes)) continue;
-    if (attributes.map_state != IsViewable || attributes.width != 1024 ||
-        attributes.height != 768) {
+    if (attributes.map_state != IsViewable || attributes.width != width ||
+        attributes.height != height) {
       continue;
     }
     char* name = nullptr;
@@ -86,21 +86,24 @@ TEST(Smoke, StartsShowsMainWindowAfterLogoAndClosesCleanly) {
     setenv("ALSOFT_DRIVERS", "null", 1);
     setenv("APPDATA", dir.path().c_str(), 1);
     execl(program.c_str(), program.c_str(), "--log", log.c_str(), "--data",
-          test::binaryDir().c_str(), static_cast<char*>(nullptr));
+          test::binaryDir().c_str(), "--fullscreen", static_cast<char*>(nullptr));
     _exit(127);
   }
 
   Display* display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
+  // --fullscreen: the window covers the display.
+  const int width = DisplayWidth(display, DefaultScreen(display));
+  const int height = DisplayHeight(display, DefaultScreen(display));
   Window window = 0;
   long shownAfter = 0;
   while (!window && msSince(started) < 30000) {
-    window = findMainWindow(display);
+    window = findMainWindow(display, width, height);
     shownAfter = msSince(started);
     if (!window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!window) kill(pid, SIGKILL);
-  ASSERT_NE(window, 0u) << "no main window within 30 s";
+  ASSERT_NE(window, 0u) << "no main window of " << width << " x " << height << " within 30 s";
   EXPECT_GE(shownAfter, 2000) << "the main window must wait for the logo";
 
   // Let it run some frames, then close it like a user would.
@@ -116,6 +119,9 @@ TEST(Smoke, StartsShowsMainWindowAfterLogoAndClosesCleanly) {
 
   std::string text = test::readFile(log);
   EXPECT_NE(text.find("START main window shown"), std::string::npos) << text;
+  // Remembered, as Alt+Enter is.
+  std::string settings = test::readFile(dir.file("Vantrel/Powderbox/Config.ini"));
+  EXPECT_NE(settings.find("Fullscreen = 1"), std::string::npos) << settings;
   // The frame rate is paced to 80: above means no pacing. How far below it falls depends on how
   // busy the machine is, so only a loop that never turned counts as a failure.
   size_t at = text.rfind("fps=");
