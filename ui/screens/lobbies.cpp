@@ -262,7 +262,7 @@ void FollowLobby() {
   if (lobby.startAskedAt != 0 &&
       (!PracticeBotsJoining() || rt::timeAfter(rt::frame.now, lobby.startAskedAt + kBotJoinWait))) {
     lobby.startAskedAt = 0;
-    startFromLobby();
+    if (session.isHost) startFromLobby();
   }
 }
 
