@@ -1,6 +1,7 @@
 // Leaks inside system libraries that a sanitized build cannot do anything about (X11, Mesa,
-// fontconfig, D-Bus, the sound library's device threads). Programs of the sanitized build hand
-// this list to LeakSanitizer so that only our own leaks fail a run.
+// fontconfig, D-Bus, the sound library's device threads, vorbisfile refusing a broken stream).
+// Programs of the sanitized build hand this list to LeakSanitizer so that only our own leaks fail
+// a run.
 #pragma once
 
 #define POWDERBOX_LEAK_SUPPRESSIONS \
@@ -14,7 +15,8 @@
   "leak:libfontconfig\n"            \
   "leak:libdbus\n"                  \
   "leak:libopenal\n"                \
-  "leak:libSDL2\n"
+  "leak:libSDL2\n"                  \
+  "leak:libvorbisfile\n"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define POWDERBOX_DEFINE_LEAK_SUPPRESSIONS \
