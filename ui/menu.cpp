@@ -15,6 +15,7 @@
 #include "ui/screens/screens.h"
 #include "ui/title_bar.h"
 #include "ui/widgets.h"
+#include "ui/widgets_local.h"
 
 MenuState menu;
 
@@ -85,11 +86,8 @@ MenuResult handleActions(std::string action) {
 // Escape, or the pad's east button, answers a question with its last button and otherwise
 // presses the page's "Back".
 void escapeToBack() {
-  bool escape = false;
-  for (const rt::WindowEvent& e : rt::frame.events) {
-    escape |= e.code == rt::kEventKeyDown && e.param == kKeyEscape;
-    escape |= e.code == rt::kEventPadDown && e.param == rt::kPadEast;
-  }
+  bool escape = FrameHasEvent(rt::kEventKeyDown, kKeyEscape) ||
+                FrameHasEvent(rt::kEventPadDown, rt::kPadEast);
   if (!escape || !gui.action.empty()) return;
   if (Widget* box = gui.modal) {
     size_t tab = box->action.rfind('\t');

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/language.h"
 #include "data/resources.h"
@@ -64,13 +65,6 @@ Widget makeQuestion(const char* textKey, const char* yes) {
   return question;
 }
 
-bool pressed(int code, int param) {
-  for (const rt::WindowEvent& e : rt::frame.events) {
-    if (e.code == code && e.param == param) return true;
-  }
-  return false;
-}
-
 // Back to the menus on the multiplayer page: a session is left properly, and a match without
 // one (a tried map) simply ends.
 void leaveMatch() {
@@ -101,13 +95,13 @@ TitleBarChoice TitleBarFrame(uint32_t window, std::string_view title, bool inMat
     return TitleBarChoice::kNothing;
   }
   // Keyboard and pad players leave through a question too; the chat takes its own Escape first.
-  const bool escape = pressed(rt::kEventKeyDown, kKeyEscape);
+  const bool escape = FrameHasEvent(rt::kEventKeyDown, kKeyEscape);
   // A question opened in this frame takes no answer before the next.
   const bool wasOpen = quitQuestion.has_value();
   if (!wasOpen && close) {
     rt::logLine("MENU", "quit question");
     quitQuestion = makeQuestion("Quit Question", "Quit");
-  } else if (!wasOpen && (escape || pressed(rt::kEventPadDown, rt::kPadStart))) {
+  } else if (!wasOpen && (escape || FrameHasEvent(rt::kEventPadDown, rt::kPadStart))) {
     rt::logLine("MENU", "leave question");
     quitQuestion = makeQuestion("Leave Question", "Leave");
   }
@@ -118,10 +112,12 @@ TitleBarChoice TitleBarFrame(uint32_t window, std::string_view title, bool inMat
   if (wasOpen) FollowPadInBox(*quitQuestion);
   if (gui.action.empty()) RunWidget(*quitQuestion);
   if (wasOpen && gui.action.empty()) {
-    if (pressed(rt::kEventKeyDown, kKeyReturn) || pressed(rt::kEventKeyDown, kKeyPadEnter)) {
-      gui.action = quitQuestion->action.substr(0, quitQuestion->action.find('\t'));
-    } else if (escape || pressed(rt::kEventPadDown, rt::kPadEast)) {
-      gui.action = "None";
+    std::vector<MessageButton> buttons = MessageButtons(*quitQuestion);
+    if (FrameHasEvent(rt::kEventKeyDown, kKeyReturn) ||
+        FrameHasEvent(rt::kEventKeyDown, kKeyPadEnter)) {
+      gui.action = buttons.front().action;
+    } else if (escape || FrameHasEvent(rt::kEventPadDown, rt::kPadEast)) {
+      gui.action = buttons.back().action;
     }
   }
   DrawPadInBox(*quitQuestion);

@@ -876,6 +876,13 @@ void SetNumberField(Widget& w, int32_t value) {
   if (value >= w.minimum && value <= w.maximum) setNumber(w, value);
 }
 
+bool FrameHasEvent(int code, int param) {
+  for (const rt::WindowEvent& e : rt::frame.events) {
+    if (e.code == code && e.param == param) return true;
+  }
+  return false;
+}
+
 std::vector<MessageButton> MessageButtons(const Widget& box) {
   MessageLayout m = messageLayout(box);
   std::vector<std::string> actions = splitTabs(box.action);

@@ -21,6 +21,9 @@ struct MessageButton {
   std::string label;
   std::string action;
 };
+// The frame has an event of this code and parameter (a key or pad button going down).
+bool FrameHasEvent(int code, int param);
+
 // A message box's buttons, left to right.
 std::vector<MessageButton> MessageButtons(const Widget& box);
 
