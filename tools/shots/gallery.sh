@@ -5,11 +5,7 @@
 #
 # Needs xvfb-run (package xvfb). The pictures are the game's own F12 screenshots.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/folders.sh"
 
 pages=$("$build/powderbox" --gallery-pages 2>/dev/null || echo 3)
 script="$work/input.txt"

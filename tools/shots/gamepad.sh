@@ -5,11 +5,7 @@
 #
 #   tools/shots/gamepad.sh BUILD_DIR OUT_DIR
 set -euo pipefail
-build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/folders.sh"
 
 for language in English Deutsch; do
   lower=$(echo "$language" | tr 'A-Z' 'a-z')

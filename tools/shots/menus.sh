@@ -7,11 +7,7 @@
 # Needs xvfb-run (package xvfb). The pictures are the game's own F12 screenshots; the lobbies run
 # on loopback ports above 20000.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/folders.sh"
 
 game() { # appdata, args...
   local appdata=$1
