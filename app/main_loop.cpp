@@ -56,11 +56,6 @@ void followMatch(const WorldEvent& event) {
   EndTryMap();
 }
 
-// The camera keys, none while the chat input has them.
-CameraKeys cameraKeys(bool actionReleased) {
-  return ChatInputActive() ? CameraKeys{} : ReadCameraKeys(actionReleased);
-}
-
 // The window's place on the desktop and its size, for the next start.
 void noteDisplay() {
   int width = 0, height = 0;
@@ -159,11 +154,12 @@ void GamePass() {
   hostRoundControl();
   if (!app.inGame) return;
   TryMapStep();
-  // The local player moves (it stands while the chat input has the keys), then the camera
-  // follows.
-  bool actionReleased = ReadActionReleased() && !ChatInputActive();
-  localMovementStep(ChatInputActive() ? MoveKeys{} : ReadMoveKeys());
-  UpdateCamera(cameraKeys(actionReleased));
+  // The local player moves, then the camera follows. The chat input and an open question have
+  // the keys and the pad's buttons meanwhile: the player stands and places nothing.
+  const bool keysTaken = ChatInputActive() || asking || QuitQuestionOpen();
+  bool actionReleased = ReadActionReleased() && !keysTaken;
+  localMovementStep(keysTaken ? MoveKeys{} : ReadMoveKeys());
+  UpdateCamera(keysTaken ? CameraKeys{} : ReadCameraKeys(actionReleased));
   // With a local player: the position message when due, the remote players, a barrel on
   // request and the items it touches.
   if (world.localPlayer) {

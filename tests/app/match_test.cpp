@@ -224,7 +224,7 @@ TEST_F(MatchTest, ChatQuestionsAndLeavingInAWindow) {
                   "6500 mouse move 1008 14\n6600 mouse click left\n"  // "x"
                   "7500 mouse move 600 404\n7600 mouse click left\n"  // "None"
                   "7800 pad connect Test Pad\n"
-                  "8000 key tap 1\n8300 key tap 1\n"
+                  "8000 key tap 1\n8100 key tap 44\n8300 key tap 1\n"  // no barrel meanwhile
                   "8600 pad tap start\n8900 pad tap b\n"
                   "9200 key tap 1\n9500 key tap 28\n"
                   "10500 close\n");
@@ -261,6 +261,7 @@ TEST_F(MatchTest, ChatQuestionsAndLeavingInAWindow) {
   EXPECT_EQ(asked, 3) << raw("window");
   EXPECT_EQ(declined, 3) << raw("window");
   EXPECT_TRUE(has(window, "MENU", "question answered \"Leave\"")) << raw("window");
+  for (const Line& line : log("host")) EXPECT_NE(line.tag, "BARREL") << line.text;
   EXPECT_TRUE(has(window, "MENU", "back to the menus from the match")) << raw("window");
   EXPECT_TRUE(has(window, "SESSION", "left")) << raw("window");
   EXPECT_TRUE(has(window, "MENU", "action \"Multiplayer\"")) << raw("window");
