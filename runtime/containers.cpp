@@ -205,12 +205,14 @@ double valF(const std::string& text) {
 
 // ---- Texts -------------------------------------------------------------------------------
 
-std::string trim(const std::string& text) {
-  size_t begin = skipBlanks(text);
-  size_t end = text.size();
+std::string_view trimView(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && isBlank(text[begin])) ++begin;
   while (end > begin && isBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
+
+std::string trim(const std::string& text) { return std::string(trimView(text)); }
 
 std::string stringField(const std::string& text, int index, const std::string& separator) {
   if (index < 1) return "";

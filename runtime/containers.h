@@ -12,6 +12,7 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -177,6 +178,7 @@ std::string strF(double value, int decimals);  // rounded, "." as the decimal po
 int64_t val(const std::string& text);          // leading decimal integer, 0 when none
 double valF(const std::string& text);
 std::string trim(const std::string& text);     // blanks (spaces and tabs) at both ends
+std::string_view trimView(std::string_view text);  // the same, in place
 // The index-th field (1-based) of text split at separator; "" beyond the last.
 std::string stringField(const std::string& text, int index, const std::string& separator);
 int countFields(const std::string& text, const std::string& separator);

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <string_view>
 
 #include "runtime/containers.h"
 #include "runtime/files.h"
@@ -44,22 +45,6 @@ Preferences& state() {
   return preferences;
 }
 
-// Splits at CR LF, CR, LF or NUL; overlong lines keep their first part.
-std::vector<std::string> splitLines(const std::vector<uint8_t>& bytes) {
-  std::vector<std::string> lines;
-  size_t begin = 0;
-  size_t size = bytes.size();
-  while (begin < size) {
-    size_t end = begin;
-    while (end < size && bytes[end] != '\r' && bytes[end] != '\n' && bytes[end] != 0) ++end;
-    size_t kept = std::min(end - begin, kMaxLineLength);
-    lines.emplace_back(reinterpret_cast<const char*>(bytes.data()) + begin, kept);
-    if (end + 1 < size && bytes[end] == '\r' && bytes[end + 1] == '\n') ++end;
-    begin = end + 1;
-  }
-  return lines;
-}
-
 const std::string* findKey(const PreferenceGroup& group, const std::string& key) {
   auto it = group.index.find(key);
   return it == group.index.end() ? nullptr : &group.keys[it->second].second;
@@ -71,29 +56,39 @@ std::vector<PreferenceGroup> parsePreferences(const std::vector<uint8_t>& bytes)
   std::vector<PreferenceGroup> groups(1);
   std::unordered_map<std::string, size_t, NoCaseHash, NoCaseEqual> groupIndex;
   size_t current = 0;
-  for (const std::string& raw : splitLines(bytes)) {
-    std::string line = trim(raw);
+  // Lines end at CR LF, CR, LF or NUL; an overlong line keeps its first part. The text is only
+  // looked at in place: names, keys and values are the only strings made.
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find_first_of(std::string_view("\r\n\0", 3), begin);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = trimView(text.substr(begin, std::min(end - begin, kMaxLineLength)));
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++end;
+    begin = end + 1;
+
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       size_t close = line.find(']');
-      std::string name = trim(line.substr(1, close == std::string::npos ? close : close - 1));
+      std::string_view inside = line.substr(1, close == std::string_view::npos ? close : close - 1);
+      std::string name(trimView(inside));
       auto existing = groupIndex.find(name);
       if (existing != groupIndex.end()) {
         current = existing->second;
       } else {
         groups.push_back({name, {}, {}});
         current = groups.size() - 1;
-        groupIndex.emplace(name, current);
+        groupIndex.emplace(std::move(name), current);
       }
       continue;
     }
     size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    std::string key = trim(line.substr(0, equals));
+    if (equals == std::string_view::npos) continue;
+    std::string key(trimView(line.substr(0, equals)));
     PreferenceGroup& group = groups[current];
     if (key.empty() || group.index.count(key)) continue;
     group.index.emplace(key, group.keys.size());
-    group.keys.emplace_back(key, trim(line.substr(equals + 1)));
+    group.keys.emplace_back(std::move(key), std::string(trimView(line.substr(equals + 1))));
   }
   return groups;
 }
