@@ -101,6 +101,11 @@ struct NetState {
   // What the last pass over every socket found, handed out one event at a time: one poll serves
   // all of them, and every ready connection comes up once before any comes up again.
   std::deque<Watched> ready;
+  // A pass's working lists, kept from pass to pass so that serving allocates nothing.
+  std::vector<std::pair<Handle, Server*>> serverList;
+  std::vector<Watched> watched;
+  std::vector<pollfd> pollFds;
+  std::vector<size_t> pollIndex;
 };
 
 NetState& net() {
@@ -439,15 +444,16 @@ void drainDatagrams(NetState& n, Handle serverHandle) {
 
 // Caller holds the mutex. Collected first, so that the servers' table is not locked while the
 // connections' table is looked at.
-std::vector<std::pair<Handle, Server*>> allServers(NetState& n) {
-  std::vector<std::pair<Handle, Server*>> servers;
-  n.servers.forEach([&](Handle h, Server& s) { servers.emplace_back(h, &s); });
-  return servers;
+const std::vector<std::pair<Handle, Server*>>& allServers(NetState& n) {
+  n.serverList.clear();
+  n.servers.forEach([&](Handle h, Server& s) { n.serverList.emplace_back(h, &s); });
+  return n.serverList;
 }
 
 // Caller holds the mutex: every socket that pollServers looks at (UDP peers have none).
-std::vector<Watched> watchList(NetState& n) {
-  std::vector<Watched> list;
+void watchList(NetState& n) {
+  std::vector<Watched>& list = n.watched;
+  list.clear();
   for (auto& [h, s] : allServers(n)) {
     list.push_back({s->mode == kTcp ? Source::kListener : Source::kUdpServer, h, h, s->fd});
     if (s->mode != kTcp) continue;
@@ -456,12 +462,14 @@ std::vector<Watched> watchList(NetState& n) {
       if (c) list.push_back({Source::kClient, h, client, c->fd});
     }
   }
-  return list;
 }
 
-void pollSockets(std::vector<Watched>& list) {
-  std::vector<pollfd> fds;
-  std::vector<size_t> index;
+void pollSockets(NetState& n) {
+  std::vector<Watched>& list = n.watched;
+  std::vector<pollfd>& fds = n.pollFds;
+  std::vector<size_t>& index = n.pollIndex;
+  fds.clear();
+  index.clear();
   for (size_t i = 0; i < list.size(); ++i) {
     if (list[i].fd < 0) continue;
     fds.push_back({list[i].fd, POLLIN, 0});
@@ -501,12 +509,12 @@ int reportSource(NetState& n, const Watched& w, ServerEvent* event) {
 // Caller holds the mutex. One poll over every socket: the waiting datagrams go onto their peers,
 // waiting connections are accepted, and whatever may have an event is queued in `ready`.
 void passOverSockets(NetState& n) {
-  std::vector<Watched> list = watchList(n);
-  pollSockets(list);
-  for (const Watched& w : list) {
+  watchList(n);
+  pollSockets(n);
+  for (const Watched& w : n.watched) {
     if (w.source == Source::kUdpServer && (w.events & POLLIN)) drainDatagrams(n, w.server);
   }
-  for (const Watched& w : list) {
+  for (const Watched& w : n.watched) {
     if (w.source == Source::kListener && (w.events & POLLIN)) {
       for (int i = 0; i < kAcceptPerPass; ++i) {
         Handle accepted = acceptClient(n, w.server);
