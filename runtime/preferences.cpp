@@ -86,8 +86,7 @@ std::vector<PreferenceGroup> parsePreferences(const std::vector<uint8_t>& bytes)
     if (equals == std::string_view::npos) continue;
     std::string key(trimView(line.substr(0, equals)));
     PreferenceGroup& group = groups[current];
-    if (key.empty() || group.index.count(key)) continue;
-    group.index.emplace(key, group.keys.size());
+    if (key.empty() || !group.index.try_emplace(key, group.keys.size()).second) continue;
     group.keys.emplace_back(std::move(key), std::string(trimView(line.substr(equals + 1))));
   }
   return groups;
