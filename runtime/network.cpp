@@ -526,7 +526,8 @@ void passOverSockets(NetState& n) {
     }
   }
   // Peers last: the datagrams drained above are on them now, including those of new senders.
-  for (auto& [h, s] : allServers(n)) {
+  // Draining and accepting add connections, never servers, so the pass's server list still holds.
+  for (auto& [h, s] : n.serverList) {
     if (s->mode == kTcp) continue;
     for (Handle client : s->clients) {
       Connection* c = n.connections.find(client);
